@@ -32,9 +32,10 @@ extern std::int16_t DOSERROR;
 struct DirState;
 struct ListingState;
 
-// An open directory that can be listed, probed into and erased from.
-// Move-only; closes itself. An invalid Dir remembers why it could not be
-// opened, and a listing of it fails with that number.
+// A directory that was entered: it can be listed, probed into and erased
+// from. Move-only; closes itself. A Dir may be entered and still refuse to
+// be listed (search but no read permission): its listing then fails with
+// the stored number. An invalid Dir was not entered.
 class Dir {
  public:
   Dir();
@@ -44,8 +45,10 @@ class Dir {
   Dir(const Dir&) = delete;
   Dir& operator=(const Dir&) = delete;
 
+  // True when the directory was entered.
   bool valid() const;
-  // The I/O error number that kept it from opening (0 when valid).
+  // The I/O error number a listing of it fails with; 0 when it opened for
+  // listing.
   std::uint16_t error() const;
 
  private:
