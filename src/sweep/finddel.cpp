@@ -29,6 +29,19 @@ char UPCASE(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' 
 
 bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
 
+// Cuts the shared path back to the length it had when the guard was made.
+class PathRestorer {
+ public:
+  explicit PathRestorer(std::string& path) : path_(path), length_(path.size()) {}
+  ~PathRestorer() { path_.resize(length_); }
+  PathRestorer(const PathRestorer&) = delete;
+  PathRestorer& operator=(const PathRestorer&) = delete;
+
+ private:
+  std::string& path_;
+  std::size_t length_;
+};
+
 // Rewritten on every 11th pass, not every 10th: the test is OLDF + 10 < COLF.
 // Written with checking off: a pending error would only silence it.
 void write_periodic_tally() {
@@ -74,8 +87,15 @@ std::string UPSTR(std::string_view S) {
   return upper;
 }
 
-void FINDDEL(std::string P, platform::Dir dir, std::source_location caller) {
+namespace {
+
+// The walk proper. P is one buffer for the whole walk: each level appends
+// its separator and, for a descent, the entry's name, and cuts them off again
+// when done. Each level sees exactly the path it would hold as a copy of its
+// own, while memory grows with the path's length instead of its square.
+void walk(std::string& P, platform::Dir dir, std::source_location caller) {
   platform::Routine routine("FINDDEL", caller);
+  const PathRestorer restore_on_return(P);
   bool ENDF = false;
   platform::Searchrec F;
   if (P.empty() || P.back() != platform::SEPARATOR) P += platform::SEPARATOR;
@@ -95,7 +115,9 @@ void FINDDEL(std::string P, platform::Dir dir, std::source_location caller) {
     if (!ALLEX && DIRF && !is_dot_entry(F.NAME)) {
       platform::INC(COLD);
       show_entered_directory(P, F.NAME);
-      FINDDEL(P + F.NAME, std::move(entered));
+      const PathRestorer restore_after_descent(P);
+      P += F.NAME;
+      walk(P, std::move(entered), std::source_location::current());
     }
     // Counted before the erase: a failed erase stops the program with the
     // file already in COLT.
@@ -108,6 +130,12 @@ void FINDDEL(std::string P, platform::Dir dir, std::source_location caller) {
     platform::FINDNEXT(F);
     if (platform::DOSERROR != 0) ENDF = true;
   } while (!ENDF);
+}
+
+}  // namespace
+
+void FINDDEL(std::string P, platform::Dir dir, std::source_location caller) {
+  walk(P, std::move(dir), caller);
 }
 
 }  // namespace sweep
