@@ -1,0 +1,23 @@
+# Cross build of a native Windows zarvelin.exe with Debian's mingw-w64
+# (package g++-mingw-w64-x86-64). The win32 thread model's compiler needs no
+# winpthread library, and everything is linked statically, so the executable
+# runs on a bare Windows (or Wine) with nothing beside it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(ZARVELIN_MINGW_TRIPLET x86_64-w64-mingw32)
+find_program(CMAKE_CXX_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-g++-win32
+                                      ${ZARVELIN_MINGW_TRIPLET}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-gcc-win32
+                                    ${ZARVELIN_MINGW_TRIPLET}-gcc)
+find_program(CMAKE_RC_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ZARVELIN_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Tests that run a built program go through Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
