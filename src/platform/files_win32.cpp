@@ -1,0 +1,269 @@
+// Only Win32 code: listings, probes, erase and the current directory through
+// the wide-character file calls, every path in its long form (\\?\).
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/text_win32.h"
+
+namespace platform {
+
+const char SEPARATOR = '\\';
+std::uint16_t INOUTRES = 0;
+std::int16_t DOSERROR = 0;
+
+std::uint16_t IORESULT() {
+  return std::exchange(INOUTRES, std::uint16_t{0});
+}
+
+namespace {
+
+constexpr std::uint16_t FILE_NOT_FOUND = 2;
+constexpr std::uint16_t PATH_NOT_FOUND = 3;
+constexpr std::uint16_t ACCESS_DENIED = 5;
+constexpr std::uint16_t NO_MORE_FILES = 18;
+constexpr std::uint16_t INVALID_DATA = 13;
+constexpr std::uint16_t NOT_A_DIRECTORY = 267;
+
+// What NAME holds when a listing cannot be begun: never empty, never a dot
+// entry, never THUMBS.DB in any case, and no valid file name.
+constexpr const char* NO_ENTRY_NAME = "*.*";
+
+// The number stored as the pending I/O error for a system error.
+std::uint16_t io_error_number(DWORD error) {
+  if (error >= ERROR_WRITE_PROTECT && error <= ERROR_GEN_FAILURE) {
+    return static_cast<std::uint16_t>(error + 131);
+  }
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_DIR_NOT_EMPTY ||
+      error == ERROR_ALREADY_EXISTS) {
+    return ACCESS_DENIED;
+  }
+  return static_cast<std::uint16_t>(error);
+}
+
+// A missing directory is a missing path.
+std::uint16_t directory_change_error(DWORD error) {
+  const std::uint16_t number = io_error_number(error);
+  return number == FILE_NOT_FOUND ? PATH_NOT_FOUND : number;
+}
+
+// A listing's status: an empty listing is an exhausted one.
+std::int16_t listing_status(DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND) return NO_MORE_FILES;
+  if (error == ERROR_INVALID_PARAMETER) return INVALID_DATA;
+  return static_cast<std::int16_t>(error);
+}
+
+std::wstring child_path(const std::wstring& directory, const std::wstring& name) {
+  return directory.back() == L'\\' ? directory + name : directory + L'\\' + name;
+}
+
+}  // namespace
+
+// An entered directory, held open while it is walked. The handle does not
+// share deletion, so neither the directory nor (by the system's own rule)
+// any directory above it can be renamed or replaced meanwhile: its long path
+// keeps naming the directory that was entered.
+struct DirState {
+  std::wstring path;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+
+  ~DirState() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+
+// One open listing and its current entry.
+struct ListingState {
+  std::unique_ptr<DirState> dir;
+  HANDLE find = INVALID_HANDLE_VALUE;
+  // The current entry's own name; NAME is its form for the screen.
+  std::wstring entry;
+  // False when NAME names nothing (the listing could not be begun): such a
+  // record is never probed or erased on disk.
+  bool has_entry = false;
+
+  ~ListingState() {
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  }
+};
+
+struct DirAccess {
+  static Dir make(std::unique_ptr<DirState> state) {
+    Dir dir;
+    dir.state_ = std::move(state);
+    return dir;
+  }
+  static std::unique_ptr<DirState> take(Dir& dir) { return std::move(dir.state_); }
+};
+
+Dir::Dir() = default;
+Dir::~Dir() = default;
+Dir::Dir(Dir&&) noexcept = default;
+Dir& Dir::operator=(Dir&&) noexcept = default;
+bool Dir::valid() const {
+  return state_ != nullptr;
+}
+// Whether it may be listed shows only when the listing is begun.
+std::uint16_t Dir::error() const {
+  return state_ ? 0 : PATH_NOT_FOUND;
+}
+
+Searchrec::Searchrec() = default;
+Searchrec::~Searchrec() = default;
+
+namespace {
+
+// Enters a directory as a directory change would (the right to traverse
+// it), but never through a reparse point: a junction or symbolic link is
+// opened as itself and refused, so no walk leaves its tree or runs in a
+// loop. Returns the I/O error number in error on failure.
+Dir enter(const std::wstring& path, std::uint16_t& error) {
+  HANDLE handle = CreateFileW(path.c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = directory_change_error(GetLastError());
+    return {};
+  }
+  auto state = std::make_unique<DirState>();
+  state->path = path;
+  state->handle = handle;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) {
+    error = io_error_number(GetLastError());
+    return {};
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    error = NOT_A_DIRECTORY;
+    return {};
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = ACCESS_DENIED;
+    return {};
+  }
+  return DirAccess::make(std::move(state));
+}
+
+// A root of a walk; a drive designator alone means the drive's root.
+Dir open_root_directory(const std::string& path) {
+  if (path.empty()) return {};
+  std::uint16_t error = 0;
+  return enter(long_path(full_path(path)), error);
+}
+
+void take_entry(ListingState& listing, Searchrec& F, const WIN32_FIND_DATAW& found) {
+  listing.entry = found.cFileName;
+  listing.has_entry = true;
+  F.NAME = screen_text(listing.entry);
+}
+
+}  // namespace
+
+Dir OPEN_ROOT(const std::string& path) {
+  return open_root_directory(path);
+}
+
+std::string FULL_ROOT(const std::string& path) {
+  if (path.empty()) return path;
+  return screen_text(full_path(path));
+}
+
+std::vector<std::string> DRIVE_ROOTS() {
+  std::vector<std::string> roots;
+  for (char letter = 'C'; letter <= 'Z'; ++letter) roots.push_back(std::string{letter, ':', '\\'});
+  return roots;
+}
+
+// The system's error mode is left alone: its own handling of a drive
+// without a medium applies.
+Dir OPEN_DRIVE_ROOT(const std::string& root) {
+  return open_root_directory(root);
+}
+
+void FINDFIRST(Dir dir, Searchrec& F) {
+  DOSERROR = 0;
+  F.listing = std::make_unique<ListingState>();
+  ListingState& listing = *F.listing;
+  listing.dir = DirAccess::take(dir);
+  WIN32_FIND_DATAW found{};
+  if (listing.dir)
+    listing.find = FindFirstFileW(child_path(listing.dir->path, L"*").c_str(), &found);
+  if (listing.find == INVALID_HANDLE_VALUE) {
+    DOSERROR =
+        listing.dir ? listing_status(GetLastError()) : static_cast<std::int16_t>(PATH_NOT_FOUND);
+    F.NAME = NO_ENTRY_NAME;
+    return;
+  }
+  take_entry(listing, F, found);
+}
+
+// On failure only DOSERROR changes; a listing that could not be begun, or
+// is exhausted, fails again on every further call.
+void FINDNEXT(Searchrec& F) {
+  DOSERROR = 0;
+  ListingState* listing = F.listing.get();
+  WIN32_FIND_DATAW found{};
+  if (listing == nullptr || listing->find == INVALID_HANDLE_VALUE) {
+    DOSERROR = NO_MORE_FILES;
+  } else if (!FindNextFileW(listing->find, &found)) {
+    DOSERROR = listing_status(GetLastError());
+  } else {
+    take_entry(*listing, F, found);
+  }
+}
+
+Dir PROBE(const Searchrec& F) {
+  if (INOUTRES != 0) return {};
+  const ListingState* listing = F.listing.get();
+  if (listing == nullptr || !listing->has_entry) {
+    INOUTRES = PATH_NOT_FOUND;
+    return {};
+  }
+  std::uint16_t error = 0;
+  Dir entered = enter(child_path(listing->dir->path, listing->entry), error);
+  INOUTRES = error;
+  return entered;
+}
+
+void ASSIGN(File& FF, const Searchrec& F) {
+  const ListingState* listing = F.listing.get();
+  FF.listing = (listing != nullptr && listing->has_entry) ? listing : nullptr;
+  FF.name = F.NAME;
+}
+
+// Hidden and system files go; a read-only one is refused (5). A directory
+// is refused with access denied, which for a plain directory reads as "not
+// found" (2).
+void ERASE(const File& FF) {
+  if (INOUTRES != 0) return;
+  if (FF.listing == nullptr) {
+    INOUTRES = FILE_NOT_FOUND;
+    return;
+  }
+  const std::wstring path = child_path(FF.listing->dir->path, FF.listing->entry);
+  if (DeleteFileW(path.c_str())) return;
+  DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED &&
+      GetFileAttributesW(path.c_str()) == FILE_ATTRIBUTE_DIRECTORY) {
+    error = ERROR_FILE_NOT_FOUND;
+  }
+  INOUTRES = io_error_number(error);
+}
+
+std::string GETDIR() {
+  return current_directory();
+}
+
+void CHDIR(const std::string& path) {
+  if (path.empty() || INOUTRES != 0) return;
+  if (!SetCurrentDirectoryW(wide_path(path).c_str())) {
+    INOUTRES = directory_change_error(GetLastError());
+  }
+}
+
+}  // namespace platform
