@@ -42,6 +42,14 @@ void start();
 // Safe to call more than once.
 void finish();
 
+// Puts on the screen whatever the statements so far have not yet put there
+// (a terminal gathers them until a key is polled). The normal end and the
+// run-time stop call it before finish(), and before writing anything to
+// standard output themselves. finish() alone may also be called from a
+// signal handler: it is async-signal-safe and still sends the output of
+// every operation that was complete.
+void flush();
+
 // The current attribute byte: bits 0-3 foreground, 4-6 background, 7 bright
 // background (PC colour numbering: 1 blue, 2 green, 4 red, 8 bright).
 std::uint8_t TEXTATTR();

@@ -92,44 +92,12 @@ bool is_continuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
 }
 
-struct Decoded {
-  char32_t code_point = 0;
-  std::size_t length = 0;  // 0: not a well-formed UTF-8 character
-};
-
-// One well-formed UTF-8 character: no overlong form, no surrogate, nothing
-// past U+10FFFF.
-Decoded decode_utf8(std::string_view bytes) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  std::size_t length = 0;
-  char32_t minimum = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, minimum = 0x10000;
-  } else {
-    return {};
-  }
-  if (bytes.size() < length) return {};
-  char32_t code_point = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    if (!is_continuation(byte)) return {};
-    code_point = (code_point << 6) | (byte & 0x3Fu);
-  }
-  const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
-  if (code_point < minimum || code_point > 0x10FFFF || surrogate) return {};
-  return {code_point, length};
-}
-
 // C1 controls (U+0080 to U+009F) are obeyed by some terminals; zero-width
 // characters would share a cell with their neighbour: both are stand-ins.
 Glyph utf8_glyph(std::string_view bytes) {
   const auto lead = static_cast<unsigned char>(bytes[0]);
   if (is_printable_ascii(lead)) return Glyph{bytes.substr(0, 1), 1, 1};
-  const Decoded decoded = decode_utf8(bytes);
+  const Utf8Char decoded = decode_utf8(bytes);
   if (decoded.length == 0) return stand_in(1);
   const int cells = decoded.code_point < 0xA0 ? 0 : code_point_cells(decoded.code_point);
   if (cells == 0) return stand_in(decoded.length);
@@ -146,6 +114,29 @@ std::string lower_without_dashes(std::string_view text) {
 }
 
 }  // namespace
+
+std::size_t utf8_length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+Utf8Char decode_utf8(std::string_view bytes) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  const std::size_t length = utf8_length(lead);
+  if (length == 0 || bytes.size() < length) return {};
+  char32_t code_point = lead & (0x7Fu >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (!is_continuation(byte)) return {};
+    code_point = (code_point << 6) | (byte & 0x3Fu);
+  }
+  constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
+  if (code_point < SMALLEST[length] || code_point > 0x10FFFF || surrogate) return {};
+  return {code_point, length};
+}
 
 int code_point_cells(char32_t code_point) {
   if (in_ranges(ZERO_WIDTH, code_point)) return 0;

@@ -32,6 +32,17 @@ struct Glyph {
 // The first glyph of the non-empty bytes.
 Glyph first_glyph(std::string_view bytes, GlyphMode mode);
 
+// One well-formed UTF-8 character at the start of bytes (no overlong form,
+// no surrogate, nothing past U+10FFFF); length 0 when there is none.
+struct Utf8Char {
+  char32_t code_point = 0;
+  std::size_t length = 0;
+};
+Utf8Char decode_utf8(std::string_view bytes);
+// The length a UTF-8 character starting with this byte has; 0 when the
+// byte cannot start one of several bytes.
+std::size_t utf8_length(unsigned char lead);
+
 // Cells a Unicode code point takes on a terminal: 2 wide, 1 normal, 0 for
 // combining, zero-width and format characters.
 int code_point_cells(char32_t code_point);
