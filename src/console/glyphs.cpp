@@ -158,7 +158,8 @@ Glyph first_glyph(std::string_view bytes, GlyphMode mode) {
 }
 
 // The codeset is the part after the dot, before any "@modifier":
-// "en_US.UTF-8", "C.utf8", "de_DE.utf-8@euro".
+// "en_US.UTF-8", "C.utf8", "de_DE.utf-8@euro"; or the whole name, as in
+// LC_CTYPE=UTF-8.
 bool locale_is_utf8(const char* lc_all, const char* lc_ctype, const char* lang) {
   std::string_view name;
   for (const char* candidate : {lc_all, lc_ctype, lang}) {
@@ -168,8 +169,8 @@ bool locale_is_utf8(const char* lc_all, const char* lc_ctype, const char* lang) 
     }
   }
   const std::size_t dot = name.find('.');
-  if (dot == std::string_view::npos) return false;
-  const std::string_view codeset = name.substr(dot + 1, name.find('@', dot) - dot - 1);
+  const std::size_t start = dot == std::string_view::npos ? 0 : dot + 1;
+  const std::string_view codeset = name.substr(start, name.find('@', start) - start);
   return lower_without_dashes(codeset) == "utf8";
 }
 

@@ -280,6 +280,8 @@ Parsed parse_csi(std::string_view bytes, bool waited, int extra_modifiers) {
     if (bytes[3] < 'A' || bytes[3] > 'E') return swallow(4);
     return press(4, remapped(function_key(bytes[3] - 'A' + 1), extra_modifiers));
   }
+  // ESC [ alone is Alt+[.
+  if (waited && bytes.size() == 2) return press(2, *alt_key('['));
   std::size_t end = 2;
   while (end < bytes.size() && is_parameter(bytes[end])) ++end;
   const std::string_view parameters = bytes.substr(2, end - 2);
