@@ -21,3 +21,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Tests that run a built program go through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The executable lands at the top of the build directory: build-win/zarvelin.exe.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

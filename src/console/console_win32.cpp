@@ -133,6 +133,9 @@ void start() {
 // No console mode or colour was changed, so there is nothing to give back.
 void finish() {}
 
+// Every statement is in the console's cells when it ends.
+void flush() {}
+
 std::uint8_t TEXTATTR() {
   return placer->attr();
 }

@@ -10,6 +10,7 @@ namespace {
 // Virtual-key codes of the keys the codes depend on.
 constexpr std::uint16_t VK_TAB = 0x09;
 constexpr std::uint16_t VK_SHIFT = 0x10;
+constexpr std::uint16_t VK_ESCAPE = 0x1B;
 constexpr std::uint16_t VK_CONTROL = 0x11;
 constexpr std::uint16_t VK_MENU = 0x12;
 constexpr std::uint16_t VK_CAPITAL = 0x14;
@@ -93,10 +94,17 @@ bool is_lone_modifier(std::uint16_t virtual_key) {
   }
 }
 
+// The character the key gives. Wine's console host reports Esc without its
+// character; Esc must still give 27.
+std::uint8_t character(const KeyRecord& record) {
+  if (record.virtual_key == VK_ESCAPE && record.ascii_char == 0) return 27;
+  return record.ascii_char;
+}
+
 bool is_extended(const KeyRecord& record) {
   const bool shift_tab =
       record.virtual_key == VK_TAB && (record.control_keys & control_key::SHIFT) != 0;
-  return record.ascii_char == 0 || (record.control_keys & control_key::LEFT_ALT) != 0 ||
+  return character(record) == 0 || (record.control_keys & control_key::LEFT_ALT) != 0 ||
          (record.control_keys & control_key::ENHANCED) != 0 || shift_tab;
 }
 
@@ -145,7 +153,7 @@ std::vector<std::uint8_t> KeyTranslator::translate(const KeyRecord& record) {
     return is_alt_key(record.virtual_key) ? release_alt() : std::vector<std::uint8_t>{};
   if (is_lone_modifier(record.virtual_key)) return {};
   if (add_keypad_digit(record)) return {};
-  if (!is_extended(record)) return {record.ascii_char};
+  if (!is_extended(record)) return {character(record)};
   const std::uint8_t key_code = extended_key_code(record);
   // A key the console reports without a scan code cannot be told apart.
   if (key_code == 0) return {};

@@ -83,6 +83,7 @@ struct ListingState {
   HANDLE find = INVALID_HANDLE_VALUE;
   // The current entry's own name; NAME is its form for the screen.
   std::wstring entry;
+  DWORD entry_attributes = 0;
   // False when NAME names nothing (the listing could not be begun): such a
   // record is never probed or erased on disk.
   bool has_entry = false;
@@ -119,13 +120,14 @@ Searchrec::~Searchrec() = default;
 namespace {
 
 // Enters a directory as a directory change would (the right to traverse
-// it), but never through a reparse point: a junction or symbolic link is
-// opened as itself and refused, so no walk leaves its tree or runs in a
-// loop. Returns the I/O error number in error on failure.
-Dir enter(const std::wstring& path, std::uint16_t& error) {
-  HANDLE handle = CreateFileW(path.c_str(), FILE_TRAVERSE | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+// it). Below a root the entry is opened as itself: a junction or symbolic
+// link is refused, so no walk leaves its tree or runs in a loop. Returns the
+// I/O error number in error on failure.
+Dir enter(const std::wstring& path, bool is_root, std::uint16_t& error) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (is_root ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle =
+      CreateFileW(path.c_str(), FILE_TRAVERSE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = directory_change_error(GetLastError());
     return {};
@@ -142,22 +144,24 @@ Dir enter(const std::wstring& path, std::uint16_t& error) {
     error = NOT_A_DIRECTORY;
     return {};
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if (!is_root && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     error = ACCESS_DENIED;
     return {};
   }
   return DirAccess::make(std::move(state));
 }
 
-// A root of a walk; a drive designator alone means the drive's root.
+// A root of a walk, followed through junctions and links; a drive
+// designator alone means the drive's root.
 Dir open_root_directory(const std::string& path) {
   if (path.empty()) return {};
   std::uint16_t error = 0;
-  return enter(long_path(full_path(path)), error);
+  return enter(long_path(full_path(path)), true, error);
 }
 
 void take_entry(ListingState& listing, Searchrec& F, const WIN32_FIND_DATAW& found) {
   listing.entry = found.cFileName;
+  listing.entry_attributes = found.dwFileAttributes;
   listing.has_entry = true;
   F.NAME = screen_text(listing.entry);
 }
@@ -224,8 +228,14 @@ Dir PROBE(const Searchrec& F) {
     INOUTRES = PATH_NOT_FOUND;
     return {};
   }
+  // Wine opens a symbolic link's target even when asked for the link
+  // itself; its listing still marks the link as a reparse point.
+  if ((listing->entry_attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    INOUTRES = ACCESS_DENIED;
+    return {};
+  }
   std::uint16_t error = 0;
-  Dir entered = enter(child_path(listing->dir->path, listing->entry), error);
+  Dir entered = enter(child_path(listing->dir->path, listing->entry), false, error);
   INOUTRES = error;
   return entered;
 }

@@ -52,6 +52,8 @@ const std::vector<Case> CASES = {
     {"shifted letter", {press('A', 30, 'A', SHIFT)}, {'A'}},
     {"enter", {press(VK_RETURN, 28, 13)}, {13}},
     {"escape", {press(VK_ESCAPE, 1, 27)}, {27}},
+    {"escape without its character", {press(VK_ESCAPE, 1, 0)}, {27}},
+    {"left alt escape", {press(VK_ESCAPE, 1, 0, LEFT_ALT)}, {0, 1}},
     {"backspace", {press(VK_BACK, 14, 8)}, {8}},
     {"tab", {press(VK_TAB, 15, 9)}, {9}},
     {"ctrl with a letter", {press('C', 46, 3, LEFT_CTRL)}, {3}},
