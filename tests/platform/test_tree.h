@@ -44,7 +44,8 @@ void make_deep_chain(const std::string& path, int levels, const std::string& lea
 // hard limit is lower.
 bool allow_descriptors(unsigned long count);
 
-// Runs body in a forked child (as user and group 65534 when as_nobody) and
+// Runs body in a forked child (as user and group 65534 when as_nobody and
+// running as root) and
 // returns the text it produced; a child that fails to run says so.
 std::string run_in_child(const std::function<std::string()>& body, bool as_nobody);
 
