@@ -25,9 +25,13 @@ constexpr int LAST_PROGRESS_ROW = 25;
 // Bound afresh to each file to erase; never opened.
 platform::File FF;
 
-char UPCASE(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char UPCASE(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
-bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+bool is_dot_entry(const std::string& name) {
+  return name == "." || name == "..";
+}
 
 // Cuts the shared path back to the length it had when the guard was made.
 class PathRestorer {

@@ -51,6 +51,6 @@ TEST_P(SplitTest, GivesTheArguments) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, SplitTest, testing::ValuesIn(kSplitCases),
-                         platform_test::case_name<SplitCase>);
+                         test_support::case_name<SplitCase>);
 
 }  // namespace

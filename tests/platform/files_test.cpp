@@ -19,8 +19,8 @@
 
 namespace {
 
-using platform_test::case_name;
-using platform_test::TempDir;
+using test_support::case_name;
+using test_support::TempDir;
 
 struct Listed {
   std::int16_t first_status = 0;
@@ -370,8 +370,8 @@ TEST_F(FilesTest, LinkOutOfTheTreeLeadsToNoDeletion) {
 
 TEST_F(FilesTest, ThreeThousandLevelsWalkCompletelyAndCloseEveryListing) {
   constexpr int kLevels = 3000;
-  ASSERT_TRUE(platform_test::allow_descriptors(kLevels + 100));
-  platform_test::make_deep_chain(tree_.path(), kLevels, "thumbs.db");
+  ASSERT_TRUE(test_support::allow_descriptors(kLevels + 100));
+  test_support::make_deep_chain(tree_.path(), kLevels, "thumbs.db");
   const std::size_t before = open_descriptors();
   Walked walked;
   walk(platform::OPEN_ROOT(tree_.path()), walked);
@@ -383,7 +383,7 @@ TEST_F(FilesTest, ThreeThousandLevelsWalkCompletelyAndCloseEveryListing) {
 
 TEST_F(FilesTest, RootsAndDirectoryChangesPastPathMax) {
   constexpr int kLevels = 2500;
-  platform_test::make_deep_chain(tree_.path(), kLevels, "leaf");
+  test_support::make_deep_chain(tree_.path(), kLevels, "leaf");
   std::string deep = tree_.path();
   for (int level = 0; level < kLevels; ++level) deep += "/d";
   ASSERT_GT(deep.size(), static_cast<std::size_t>(PATH_MAX));
@@ -490,7 +490,7 @@ TEST_F(FilesTest, ChdirDoesNothingForAnEmptyPathOrAPendingError) {
 TEST_F(FilesTest, SearchOnlyDirectoryIsEnteredButItsListingFailsWith5) {
   tree_.make({"so/", "so/*.*"});
   chmod(tree_.at("so").c_str(), 0111);
-  const std::string seen = platform_test::run_in_child(
+  const std::string seen = test_support::run_in_child(
       [&] {
         std::string text;
         at_entry(tree_.path(), "so", [&](const platform::Searchrec& entry) {
@@ -533,7 +533,7 @@ TEST_P(PermissionTest, ReportsTheRefusal) {
   tree_.make({"p/", "p/sub/", "p/thumbs.db"});
   chmod(tree_.at("p").c_str(), GetParam().mode);
   const std::string entry = GetParam().entry;
-  const std::string seen = platform_test::run_in_child(
+  const std::string seen = test_support::run_in_child(
       [&] {
         if (entry.empty()) return describe(probe(tree_.path(), "p"));
         if (entry == "erase") return "erase=" + std::to_string(erase(tree_.at("p"), "thumbs.db"));
@@ -550,7 +550,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, PermissionTest, testing::ValuesIn(kPermissionCas
 
 TEST_F(FilesTest, MountsAreCrossedOnlyBelowANamedRootAndPseudoOnesNever) {
   tree_.make({"tmpfs/", "proc/", "bound/", "source/"});
-  const std::string seen = platform_test::run_in_child(
+  const std::string seen = test_support::run_in_child(
       [&] {
         if (unshare(CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {

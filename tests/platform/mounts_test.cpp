@@ -48,7 +48,7 @@ TEST_P(UnescapeTest, UndoesTheEscapes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, UnescapeTest, testing::ValuesIn(kUnescapeCases),
-                         platform_test::case_name<UnescapeCase>);
+                         test_support::case_name<UnescapeCase>);
 
 TEST(MountTable, PseudoTypesHoldNoFiles) {
   for (const char* type : {"proc", "sysfs", "devtmpfs", "devpts", "cgroup2", "tracefs", "nsfs",

@@ -36,7 +36,7 @@ TEST_P(LocationLineTest, IsFormattedExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LocationLineTest, testing::ValuesIn(kLineCases),
-                         platform_test::case_name<LineCase>);
+                         test_support::case_name<LineCase>);
 
 TEST(ReportHeadline, PrintsTheNumberUnreducedAndEightDigits) {
   EXPECT_EQ(platform::report::headline(267, 0x1A2B).text(), "Runtime error 267 at $00001A2B\r\n");

@@ -1,68 +1,30 @@
 // The walk against real directories: exact tallies, what is deleted and what
 // is kept. No console is started, so the screen operations do nothing and
 // no key can arrive.
-#include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "case_name.h"
 #include "sweep/sweep.h"
-
-namespace fs = std::filesystem;
+#include "test_tree.h"
 
 namespace {
 
-// A fresh temporary directory, removed with everything in it afterwards.
-class TempTree {
- public:
-  TempTree() {
-    std::string pattern = (fs::temp_directory_path() / "zarvelin-walk-XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
-  }
-  ~TempTree() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  const fs::path& root() const { return root_; }
-
-  // Entries ending in "/" are directories, "name -> target" symbolic links,
-  // anything else an empty file; parents are made as needed.
-  void make(const std::vector<std::string>& entries) const {
-    for (const std::string& entry : entries) {
-      const auto arrow = entry.find(" -> ");
-      if (arrow != std::string::npos) {
-        fs::create_directories((root_ / entry.substr(0, arrow)).parent_path());
-        fs::create_symlink(entry.substr(arrow + 4), root_ / entry.substr(0, arrow));
-      } else if (entry.ends_with('/')) {
-        fs::create_directories(root_ / entry);
-      } else {
-        fs::create_directories((root_ / entry).parent_path());
-        std::ofstream(root_ / entry).put('x');
-      }
-    }
-  }
-  bool exists(const std::string& entry) const {
-    return fs::symlink_status(root_ / entry).type() != fs::file_type::not_found;
-  }
-
- private:
-  fs::path root_;
-};
+using test_support::TempDir;
 
 void reset_tallies() {
   sweep::COLF = sweep::COLD = sweep::COLT = sweep::OLDF = 0;
   sweep::ALLEX = false;
 }
 
-void walk(const TempTree& tree) {
+void walk(const TempDir& tree) {
   reset_tallies();
-  sweep::FINDDEL(tree.root().string(), platform::OPEN_ROOT(tree.root().string()));
+  sweep::FINDDEL(tree.path(), platform::OPEN_ROOT(tree.path()));
 }
 
 std::vector<std::string> numbered_files(int count) {
@@ -82,11 +44,16 @@ struct WalkCase {
   std::vector<std::string> kept;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const WalkCase& c, std::ostream* out) {
+  *out << c.label;
+}
+
 class WalkTallies : public testing::TestWithParam<WalkCase> {};
 
 TEST_P(WalkTallies, CountsEveryPassAndDeletesOnlyMatches) {
   const WalkCase& c = GetParam();
-  TempTree tree;
+  TempDir tree;
   tree.make(c.entries);
   walk(tree);
   EXPECT_EQ(sweep::COLF, c.files);
@@ -102,39 +69,54 @@ TEST_P(WalkTallies, CountsEveryPassAndDeletesOnlyMatches) {
 // periodic tally line is written on the 11th pass, not the 10th.
 INSTANTIATE_TEST_SUITE_P(
     Trees, WalkTallies,
-    testing::Values(
-        WalkCase{"empty_root", {}, 1, 0, 0, 0, {}, {}},
-        WalkCase{"ten_files", numbered_files(10), 10, 0, 0, 0, {}, {"file9"}},
-        WalkCase{"eleven_files", numbered_files(11), 11, 0, 0, 11, {}, {"file10"}},
-        WalkCase{"twenty_two_files", numbered_files(22), 22, 0, 0, 22, {}, {}},
-        WalkCase{"nested",
-                 {"a/", "b/thumbs.db", "THUMBS.DB", "x.txt"},
-                 6, 2, 2, 0,
-                 {"b/thumbs.db", "THUMBS.DB"},
-                 {"a", "b", "x.txt"}},
-        WalkCase{"case_variants_and_decoys",
-                 {"THUMBS.DB", "thumbs.db", "Thumbs.Db", "THUMBS.DB.BAK", "XTHUMBS.DB",
-                  "thumbs.dbx", ".hidden/thumbs.db", "deep/er/still/tHuMbS.dB"},
-                 12, 4, 5, 11,
-                 {"THUMBS.DB", "thumbs.db", "Thumbs.Db", ".hidden/thumbs.db",
-                  "deep/er/still/tHuMbS.dB"},
-                 {"THUMBS.DB.BAK", "XTHUMBS.DB", "thumbs.dbx", ".hidden", "deep/er/still"}},
-        WalkCase{"accented_letters_are_not_folded",
-                 {"thümbs.db", "THÜMBS.DB"}, 2, 0, 0, 0, {}, {"thümbs.db", "THÜMBS.DB"}},
-        WalkCase{"link_loops_are_not_entered",
-                 {"self -> .", "up/loop -> ..", "up/thumbs.db"},
-                 4, 1, 1, 0,
-                 {"up/thumbs.db"},
-                 {"self", "up/loop"}}),
-    [](const testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.label); });
+    testing::Values(WalkCase{"empty_root", {}, 1, 0, 0, 0, {}, {}},
+                    WalkCase{"ten_files", numbered_files(10), 10, 0, 0, 0, {}, {"file9"}},
+                    WalkCase{"eleven_files", numbered_files(11), 11, 0, 0, 11, {}, {"file10"}},
+                    WalkCase{"twenty_two_files", numbered_files(22), 22, 0, 0, 22, {}, {}},
+                    WalkCase{"nested",
+                             {"a/", "b/", "b/thumbs.db", "THUMBS.DB", "x.txt"},
+                             6,
+                             2,
+                             2,
+                             0,
+                             {"b/thumbs.db", "THUMBS.DB"},
+                             {"a", "b", "x.txt"}},
+                    WalkCase{
+                        "case_variants_and_decoys",
+                        {"THUMBS.DB", "thumbs.db", "Thumbs.Db", "THUMBS.DB.BAK", "XTHUMBS.DB",
+                         "thumbs.dbx", ".hidden/", ".hidden/thumbs.db", "deep/", "deep/er/",
+                         "deep/er/still/", "deep/er/still/tHuMbS.dB"},
+                        12,
+                        4,
+                        5,
+                        11,
+                        {"THUMBS.DB", "thumbs.db", "Thumbs.Db", ".hidden/thumbs.db",
+                         "deep/er/still/tHuMbS.dB"},
+                        {"THUMBS.DB.BAK", "XTHUMBS.DB", "thumbs.dbx", ".hidden", "deep/er/still"}},
+                    WalkCase{"accented_letters_are_not_folded",
+                             {"thümbs.db", "THÜMBS.DB"},
+                             2,
+                             0,
+                             0,
+                             0,
+                             {},
+                             {"thümbs.db", "THÜMBS.DB"}},
+                    WalkCase{"link_loops_are_not_entered",
+                             {"self -> .", "up/", "up/loop -> ..", "up/thumbs.db"},
+                             4,
+                             1,
+                             1,
+                             0,
+                             {"up/thumbs.db"},
+                             {"self", "up/loop"}}),
+    test_support::case_name<WalkCase>);
 
 TEST(Walk, LinkNamedThumbsIsRemovedAsLinkAndItsTargetKept) {
-  TempTree outside;
+  TempDir outside;
   outside.make({"THUMBS.DB", "dir/"});
-  TempTree tree;
-  tree.make({"thumbs.db -> " + (outside.root() / "THUMBS.DB").string(),
-             "Thumbs.db -> " + (outside.root() / "dir").string(),
-             "out -> " + outside.root().string()});
+  TempDir tree;
+  tree.make({"thumbs.db -> " + outside.at("THUMBS.DB"), "Thumbs.db -> " + outside.at("dir"),
+             "out -> " + outside.path()});
   walk(tree);
   EXPECT_EQ(sweep::COLT, 2);
   EXPECT_EQ(sweep::COLD, 0);
@@ -145,13 +127,13 @@ TEST(Walk, LinkNamedThumbsIsRemovedAsLinkAndItsTargetKept) {
 }
 
 TEST(Walk, RelativeRootIsResolvedAgainstTheCurrentDirectory) {
-  TempTree tree;
-  tree.make({"sub/deeper/thumbs.db", "sub/deeper/keep"});
-  const fs::path before = fs::current_path();
-  fs::current_path(tree.root());
+  TempDir tree;
+  tree.make({"sub/", "sub/deeper/", "sub/deeper/thumbs.db", "sub/deeper/keep"});
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(tree.path());
   reset_tallies();
   sweep::FINDDEL(platform::FULL_ROOT("sub"), platform::OPEN_ROOT("sub"));
-  fs::current_path(before);
+  std::filesystem::current_path(before);
   EXPECT_EQ(sweep::COLD, 1);
   EXPECT_EQ(sweep::COLT, 1);
   EXPECT_FALSE(tree.exists("sub/deeper/thumbs.db"));
@@ -159,30 +141,15 @@ TEST(Walk, RelativeRootIsResolvedAgainstTheCurrentDirectory) {
 }
 
 TEST(Walk, DeepTreeIsWalkedToTheBottom) {
-  TempTree tree;
   // Paths far past the system's path length limit: each level is reached
   // from the one above it, never by its full path.
   constexpr int kLevels = 3000;
-  const std::string level(10, 'd');
-  fs::path deepest = tree.root();
-  int fd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
-  for (int i = 0; i < kLevels; ++i) {
-    ASSERT_EQ(mkdirat(fd, level.c_str(), 0755), 0);
-    const int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = next;
-  }
-  const int file = openat(fd, "Thumbs.db", O_CREAT | O_WRONLY, 0644);
-  close(file);
+  TempDir tree;
+  test_support::make_deep_chain(tree.path(), kLevels, "Thumbs.db");
   walk(tree);
   EXPECT_EQ(sweep::COLD, kLevels);
   EXPECT_EQ(sweep::COLF, kLevels + 1);
   EXPECT_EQ(sweep::COLT, 1);
-  EXPECT_EQ(faccessat(fd, "Thumbs.db", F_OK, AT_SYMLINK_NOFOLLOW), -1);
-  close(fd);
-  // Clean up from the bottom: the paths are too long for one call.
-  std::string remove_command = "rm -rf '" + tree.root().string() + "'";
-  EXPECT_EQ(std::system(remove_command.c_str()), 0);
 }
 
 TEST(UpperCase, FoldsOnlyAsciiLetters) {
@@ -196,22 +163,22 @@ TEST(UpperCase, FoldsOnlyAsciiLetters) {
 using WalkDeathTest = testing::Test;
 
 TEST(WalkDeathTest, DirectoryNamedThumbsStopsWithTwoAfterItIsWalked) {
-  TempTree tree;
-  tree.make({"THUMBS.DB/inner/thumbs.db"});
+  TempDir tree;
+  tree.make({"THUMBS.DB/", "THUMBS.DB/inner/", "THUMBS.DB/inner/thumbs.db"});
   EXPECT_EXIT(walk(tree), testing::ExitedWithCode(2), "");
   // The walk entered it and erased the file inside before the stop.
   EXPECT_FALSE(tree.exists("THUMBS.DB/inner/thumbs.db"));
 }
 
 TEST(WalkDeathTest, TallyOverflowStopsWith215) {
-  TempTree tree;
+  TempDir tree;
   tree.make({"one"});
   EXPECT_EXIT(
       {
         reset_tallies();
         sweep::COLF = INT32_MAX;
         sweep::OLDF = INT32_MAX - 20;
-        sweep::FINDDEL(tree.root().string(), platform::OPEN_ROOT(tree.root().string()));
+        sweep::FINDDEL(tree.path(), platform::OPEN_ROOT(tree.path()));
       },
       testing::ExitedWithCode(215), "");
 }

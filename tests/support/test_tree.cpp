@@ -1,4 +1,4 @@
-// Temporary trees and child processes for the platform tests.
+// Temporary trees and child processes for the tests.
 #include "test_tree.h"
 
 #include <dirent.h>
@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace platform_test {
+namespace test_support {
 
 namespace {
 
@@ -82,7 +82,7 @@ TempDir::~TempDir() {
   remove_tree(path_);
 }
 
-void TempDir::make(std::initializer_list<std::string> entries) const {
+void TempDir::make(const std::vector<std::string>& entries) const {
   for (const std::string& entry : entries) make_entry(path_, entry);
 }
 
@@ -153,4 +153,4 @@ std::string run_in_child(const std::function<std::string()>& body, bool as_nobod
   return text;
 }
 
-}  // namespace platform_test
+}  // namespace test_support

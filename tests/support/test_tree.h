@@ -1,14 +1,13 @@
-// Real directories for the platform tests: a temporary folder made from a
+// Real directories for the tests: a temporary folder made from a
 // list of entries, removed at any depth afterwards, and children that run
 // a piece of the test in a process of their own.
 #pragma once
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
-namespace platform_test {
+namespace test_support {
 
 // A fresh directory below the system's temporary folder, readable by every
 // user, removed with everything in it at the end.
@@ -25,7 +24,7 @@ class TempDir {
   // Each entry: "name/" a directory, "name -> target" a symbolic link,
   // "name|" a FIFO, "name=" a socket, anything else a file holding "x".
   // Parents must come before their children.
-  void make(std::initializer_list<std::string> entries) const;
+  void make(const std::vector<std::string>& entries) const;
   // True when the entry exists (a link counts as itself).
   bool exists(const std::string& relative) const;
 
@@ -49,4 +48,4 @@ bool allow_descriptors(unsigned long count);
 // returns the text it produced; a child that fails to run says so.
 std::string run_in_child(const std::function<std::string()>& body, bool as_nobody);
 
-}  // namespace platform_test
+}  // namespace test_support

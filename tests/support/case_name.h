@@ -6,7 +6,7 @@
 #include <cctype>
 #include <string>
 
-namespace platform_test {
+namespace test_support {
 
 // "empty dir -> 18" becomes "empty_dir____18": only letters, digits and _.
 template <typename Case>
@@ -18,4 +18,4 @@ std::string case_name(const testing::TestParamInfo<Case>& param) {
   return name;
 }
 
-}  // namespace platform_test
+}  // namespace test_support
