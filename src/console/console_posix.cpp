@@ -286,7 +286,7 @@ void read_keys() {
 }  // namespace
 
 void start() {
-  if (placer) return;
+  if (decoder) return;
   terminal.out_fd = ::isatty(STDOUT_FILENO) != 0 ? STDOUT_FILENO : -1;
   terminal.key_fd = open_keyboard();
   const bool utf8 = utf8_locale();
