@@ -1,9 +1,10 @@
 """A real terminal for end-to-end tests: one command in a detached tmux session.
 
-Each Terminal runs its own tmux server on a private socket, so tests never
-see each other's sessions or the user's own, and it needs no terminal on the
-test's own standard input (CI has none). The server is killed when the
-Terminal is closed.
+Each Terminal runs its own tmux server on a private socket in its own
+temporary directory, so tests never see each other's sessions or the user's
+own, and it needs no terminal on the test's own standard input (CI has
+none). The server is killed and the directory removed when the Terminal is
+closed.
 
     with Terminal([program, "c:"], width=80, height=25, cwd=tree) as term:
         term.wait_for("Press Enter")
@@ -19,7 +20,6 @@ process group: Ctrl+C, Ctrl+\\ and Ctrl+Z reach the command alone, and
 Ctrl+Z can stop it.
 """
 
-import itertools
 import json
 import os
 import re
@@ -32,8 +32,6 @@ import tempfile
 import time
 import unicodedata
 from typing import Callable, List, NamedTuple, Optional, Tuple, Union
-
-_sockets = itertools.count()
 
 # Shown when the pane's command has ended: nothing, so the screen stays as
 # the command left it (tmux would otherwise write a line and scroll).
@@ -106,7 +104,6 @@ class Terminal:
             else:
                 self.env[name] = str(value)
         self._tmux = _find_tmux()
-        self._socket = f"zarvelin-e2e-{os.getpid()}-{next(_sockets)}"
         self._dir = None
         self._target = "main"
 
@@ -122,16 +119,16 @@ class Terminal:
             json.dump({"command": self.command, "env": self.env, "cwd": self.cwd, "state": self._state_path}, f)
         wrapper = [sys.executable, os.path.abspath(__file__), "--wrap", spec]
         subprocess.run(
-            [self._tmux, "-L", self._socket, "-f", config, "new-session", "-d", "-s", self._target,
+            [self._tmux, "-S", self._socket, "-f", config, "new-session", "-d", "-s", self._target,
              "-x", str(self.width), "-y", str(self.height), "-c", self.cwd, *wrapper],
             check=True, stdin=subprocess.DEVNULL, capture_output=True, env=self._client_env(),
         )
         return self
 
     def close(self) -> None:
-        subprocess.run([self._tmux, "-L", self._socket, "kill-server"], stdin=subprocess.DEVNULL,
-                       capture_output=True, env=self._client_env())
         if self._dir:
+            subprocess.run([self._tmux, "-S", self._socket, "kill-server"], stdin=subprocess.DEVNULL,
+                           capture_output=True, env=self._client_env())
             shutil.rmtree(self._dir, ignore_errors=True)
             self._dir = None
 
@@ -239,7 +236,7 @@ class Terminal:
     # --- tmux -------------------------------------------------------------
 
     def tmux(self, *args: str) -> str:
-        result = subprocess.run([self._tmux, "-L", self._socket, *args], stdin=subprocess.DEVNULL,
+        result = subprocess.run([self._tmux, "-S", self._socket, *args], stdin=subprocess.DEVNULL,
                                 capture_output=True, text=True, env=self._client_env())
         if result.returncode != 0:
             raise TerminalError(f"tmux {' '.join(args)}: {result.stderr.strip()}")
@@ -247,6 +244,10 @@ class Terminal:
 
     def display(self, format_: str) -> str:
         return self.tmux("display-message", "-p", "-t", self._target, format_).rstrip("\n")
+
+    @property
+    def _socket(self) -> str:
+        return os.path.join(self._dir, "tmux.socket")
 
     @property
     def _state_path(self) -> str:
