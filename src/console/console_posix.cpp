@@ -274,12 +274,26 @@ bool utf8_locale() {
   return locale_is_utf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
 }
 
+// An unfinished press is given the rest of its short wait here, at once,
+// instead of over later polls: an Esc typed ahead of a quick walk then stops
+// it at the first entry rather than being left for the final wait. Only an
+// ESC or a split character makes a poll wait, and never longer than that.
+void finish_unfinished_press() {
+  while (const std::optional<std::int64_t> until = decoder->unfinished_until()) {
+    const std::int64_t left = *until - now_ms();
+    if (left <= 0) return;
+    const std::string more = read_waiting_bytes(static_cast<int>(left));
+    if (!more.empty()) decoder->push(more, now_ms());
+  }
+}
+
 // Keys read so far, decoded, queued behind those typed earlier.
 void read_keys() {
   if (terminal.key_fd < 0) return;
   const std::string bytes = read_waiting_bytes(0);
+  if (!bytes.empty()) decoder->push(bytes, now_ms());
+  finish_unfinished_press();
   const std::int64_t now = now_ms();
-  if (!bytes.empty()) decoder->push(bytes, now);
   while (const std::optional<Key> key = decoder->next(now)) held.typed(*key);
 }
 

@@ -389,6 +389,12 @@ std::optional<Key> KeyDecoder::next(std::int64_t now_ms) {
   return key;
 }
 
+std::optional<std::int64_t> KeyDecoder::unfinished_until() {
+  decode_pending(false);
+  if (pending_.empty()) return std::nullopt;
+  return last_push_ms_ + ESC_WAIT_MS;
+}
+
 void KeyDecoder::decode_pending(bool waited) {
   while (!pending_.empty()) {
     const Parsed parsed =

@@ -32,6 +32,10 @@ class KeyDecoder {
   // The next whole key press, if one is complete at now_ms. An unknown
   // sequence is swallowed whole: none of its bytes become keys.
   std::optional<Key> next(std::int64_t now_ms);
+  // Bytes of a press not yet complete (the start of an escape sequence or
+  // of a character) wait until this time for the rest; nullopt when every
+  // byte fed so far makes whole presses.
+  std::optional<std::int64_t> unfinished_until();
 
  private:
   // Moves every whole press at the front of pending_ to ready_; waited: no

@@ -212,6 +212,18 @@ TEST(KeyDecoder, BytesReadLaterThanTheWaitDoNotJoinAnEsc) {
   EXPECT_EQ(codes_of(drain(decoder, 200)), (Codes{27, '[', 'A'}));
 }
 
+// The console waits out an unfinished press at once; whole presses never
+// make it wait.
+TEST(KeyDecoder, OnlyAnUnfinishedPressHasAWaitToFinish) {
+  KeyDecoder decoder(true);
+  decoder.push("\r\x1b[A", 0);
+  EXPECT_FALSE(decoder.unfinished_until().has_value());
+  decoder.push("\r\x1b", 30);
+  EXPECT_EQ(decoder.unfinished_until(), 30 + KeyDecoder::ESC_WAIT_MS);
+  EXPECT_EQ(codes_of(drain(decoder, 30 + KeyDecoder::ESC_WAIT_MS)), (Codes{13, 0, 72, 13, 27}));
+  EXPECT_FALSE(decoder.unfinished_until().has_value());
+}
+
 TEST(KeyDecoder, ACharacterOfSeveralBytesWaitsForItsLastByte) {
   KeyDecoder decoder(true);
   decoder.push("\xc3", 0);
