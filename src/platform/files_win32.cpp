@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dir_access.h"
 #include "platform/files.h"
 #include "platform/text_win32.h"
 
@@ -91,15 +92,6 @@ struct ListingState {
   ~ListingState() {
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
   }
-};
-
-struct DirAccess {
-  static Dir make(std::unique_ptr<DirState> state) {
-    Dir dir;
-    dir.state_ = std::move(state);
-    return dir;
-  }
-  static std::unique_ptr<DirState> take(Dir& dir) { return std::move(dir.state_); }
 };
 
 Dir::Dir() = default;

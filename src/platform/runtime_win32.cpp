@@ -23,27 +23,39 @@ constexpr int kOutOfMemory = 203;
 constexpr int kAccessViolation = 216;
 constexpr int kStackOverflow = 202;
 
-// Stack kept back for the fault filter: a stack overflow leaves it no room
-// otherwise.
-constexpr ULONG kFaultStack = 64 * 1024;
+// The report of a fault is written on a stack of its own: after a stack
+// overflow the faulting stack has no room left for it (Wine leaves the
+// filter little more than one page, whatever guarantee is asked for).
+constexpr SIZE_T kReportStack = 256 * 1024;
+LPVOID report_fiber = nullptr;
+int fault_number = 0;
+report::Location fault_location;
+
+void CALLBACK report_fault(LPVOID) {
+  console::finish();
+  detail::report_and_end(fault_number, fault_location);
+}
 
 // Faults the program knows become run-time stops; any other exception is
 // left to the system. The faulting instruction's own line has no routine
 // name: no line table is read.
 LONG WINAPI on_fault(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
-  if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_STACK_OVERFLOW) {
+  if (report_fiber == nullptr ||
+      (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_STACK_OVERFLOW)) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  console::finish();
-  report::Location own;
-  own.address = detail::code_offset(exception->ExceptionRecord->ExceptionAddress);
-  detail::report_and_end(code == EXCEPTION_STACK_OVERFLOW ? kStackOverflow : kAccessViolation, own);
+  fault_number = code == EXCEPTION_STACK_OVERFLOW ? kStackOverflow : kAccessViolation;
+  fault_location.address = detail::code_offset(exception->ExceptionRecord->ExceptionAddress);
+  SwitchToFiber(report_fiber);
+  return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// The thread becomes a fiber so that the filter can switch to the report's.
 void install_fault_filter() {
-  ULONG reserve = kFaultStack;
-  SetThreadStackGuarantee(&reserve);
+  if (ConvertThreadToFiber(nullptr) != nullptr) {
+    report_fiber = CreateFiber(kReportStack, report_fault, nullptr);
+  }
   SetUnhandledExceptionFilter(on_fault);
 }
 
