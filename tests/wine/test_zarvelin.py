@@ -47,8 +47,8 @@ class SweepTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, root, True)
         return root
 
-    def start(self, *args, program="zarvelin.exe", cwd=None, stdout=None):
-        terminal = WineTerminal(program, args, cwd=cwd, stdout=stdout)
+    def start(self, *args, program="zarvelin.exe", cwd=None, stdout=None, height=25):
+        terminal = WineTerminal(program, args, cwd=cwd, stdout=stdout, height=height)
         self.addCleanup(terminal.close)
         return terminal
 
@@ -139,6 +139,28 @@ class Sweep(SweepTest):
         self.assertStillWaiting(terminal)
         # An extended key at the final wait is taken whole.
         self.end_with_key(terminal, "F1")
+
+    def test_the_window_is_the_terminal_measured_at_start(self):
+        # In 30 rows the progress rows stay 21 and 22, and the summary fits
+        # without scrolling; in 20 rows there is no row 21 or 22, so the
+        # tally and scanning lines follow the lines before them.
+        root = self.make_root("rows")
+        make_files(root, "a/THUMBS.DB")
+        for height, expected in [
+            (30, {20: "Col Dir - 1 : Col Files - 1", 21: "Scanning--->C:\\t\\rows\\a",
+                  25: " Files Deleted : 1"}),
+            (20, {9: "Col Dir - 1 : Col Files - 1", 10: "Scanning--->C:\\t\\rows\\a",
+                  14: " Files Deleted : 1"}),
+        ]:
+            with self.subTest(height=height):
+                make_files(root, "a/THUMBS.DB")
+                terminal = self.start(windows_path(root), height=height)
+                terminal.wait_for(PROMPT, START_TIMEOUT)
+                terminal.send("Enter")
+                terminal.wait_for(FINAL)
+                rows = terminal.rows()
+                self.assertEqual({index: rows[index] for index in expected}, expected)
+                terminal.close()
 
     def test_the_files_were_hidden_and_system_for_wine(self):
         root = self.make_root("attrib")

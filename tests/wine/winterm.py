@@ -50,8 +50,9 @@ def tmux(*args, check=True):
 class WineTerminal:
     """One program run in its own tmux session, seen as the screen's rows."""
 
-    def __init__(self, program, args=(), cwd=None, stdout=None):
+    def __init__(self, program, args=(), cwd=None, stdout=None, height=HEIGHT):
         self.name = "t" + uuid.uuid4().hex[:8]
+        self.height = height
         self.status_file = WORK / f"{self.name}.status"
         cwd = Path(cwd or DRIVE_C)
         command = ["wine", "C:\\" + program, *args]
@@ -61,7 +62,7 @@ class WineTerminal:
         # shell around it only notes it.
         script = (f"trap : INT; cd {shlex.quote(str(cwd))} && {shlex.join(command)}{redirect}; "
                   f"echo $? >{shlex.quote(str(self.status_file))}; exec sleep 100000")
-        tmux("new-session", "-d", "-s", self.name, "-x", str(WIDTH), "-y", str(HEIGHT),
+        tmux("new-session", "-d", "-s", self.name, "-x", str(WIDTH), "-y", str(height),
              "sh", "-c", script)
 
     def close(self):
@@ -74,10 +75,10 @@ class WineTerminal:
         self.close()
 
     def rows(self):
-        """The screen as 25 rows, row 1 first, trailing blanks removed."""
+        """The screen's rows, row 1 first, trailing blanks removed."""
         text = tmux("capture-pane", "-p", "-t", self.name).stdout
-        lines = [line.rstrip() for line in text.split("\n")][:HEIGHT]
-        return lines + [""] * (HEIGHT - len(lines))
+        lines = [line.rstrip() for line in text.split("\n")][:self.height]
+        return lines + [""] * (self.height - len(lines))
 
     def row(self, number):
         return self.rows()[number - 1]
