@@ -8,9 +8,6 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(ZARVELIN_MINGW_TRIPLET x86_64-w64-mingw32)
 find_program(CMAKE_CXX_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-g++-win32
                                       ${ZARVELIN_MINGW_TRIPLET}-g++ REQUIRED)
-find_program(CMAKE_C_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-gcc-win32
-                                    ${ZARVELIN_MINGW_TRIPLET}-gcc)
-find_program(CMAKE_RC_COMPILER NAMES ${ZARVELIN_MINGW_TRIPLET}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ZARVELIN_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
@@ -19,8 +16,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Tests that run a built program go through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 
 # The executable lands at the top of the build directory: build-win/zarvelin.exe.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
