@@ -140,6 +140,23 @@ class Sweep(SweepTest):
         # An extended key at the final wait is taken whole.
         self.end_with_key(terminal, "F1")
 
+    def test_a_shorter_scanning_line_blanks_what_a_longer_one_left(self):
+        # The first directory's scanning line is 122 characters: it fills
+        # row 22 and wraps onto row 23. Entering the second blanks rows 23
+        # to 25 and the rest of row 22 after its own line.
+        root = self.make_root("wrap")
+        (root / ("a" + "x" * 100)).mkdir()
+        (root / "b").mkdir()
+        terminal, rows = self.sweep(windows_path(root))
+        self.assertEqual(rows[17:22], [
+            "Col Dir - 2 : Col Files - 3",
+            "Scanning--->C:\\t\\wrap\\b",
+            "",
+            "",
+            " Process Ok !",
+        ])
+        self.end_with_key(terminal)
+
     def test_the_window_is_the_terminal_measured_at_start(self):
         # In 30 rows the progress rows stay 21 and 22, and the summary fits
         # without scrolling; in 20 rows there is no row 21 or 22, so the
