@@ -17,6 +17,7 @@
 #include "platform/dir_access.h"
 #include "platform/files.h"
 #include "platform/ioerror_posix.h"
+#include "platform/levels_posix.h"
 #include "platform/mounts_posix.h"
 
 namespace platform {
@@ -29,20 +30,18 @@ std::uint16_t IORESULT() {
   return std::exchange(INOUTRES, std::uint16_t{0});
 }
 
-// An entered directory. fd is -1 only for a directory that could be entered
-// but not read: its listing fails with listing_error.
+// An entered directory: its Level holds the descriptor, which may be closed
+// and opened again while the walk is deeper down.
 struct DirState {
-  int fd = -1;
+  std::shared_ptr<Level> level;
   dev_t device = 0;
   // Whether the walk may go on into other mounted file systems: yes below a
   // root named on the command line, no in the sweep of every file system,
   // where each mounted file system is walked from its own root.
   bool crosses_mounts = false;
+  // Non-zero for a directory that could be entered but not read (opened
+  // only to search it): its listing fails with this number.
   std::uint16_t listing_error = 0;
-
-  ~DirState() {
-    if (fd >= 0) close(fd);
-  }
 };
 
 // One open listing: the directory it reads and the part of the last batch
@@ -93,6 +92,7 @@ std::array<char, 64 * 1024> read_buffer;
 
 struct Identity {
   dev_t device = 0;
+  ino_t inode = 0;
   bool mount_root = false;
   bool mount_root_known = false;
 };
@@ -102,6 +102,7 @@ Identity identify(int fd) {
   Identity identity;
   if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &info) != 0) return identity;
   identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+  identity.inode = info.stx_ino;
   identity.mount_root_known = (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
   identity.mount_root = (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   return identity;
@@ -114,10 +115,10 @@ bool is_mount_boundary(const Identity& entered, dev_t parent_device) {
   return entered.device != parent_device;
 }
 
-std::unique_ptr<DirState> adopt(int fd, const Identity& identity, bool crosses_mounts,
-                                std::uint16_t listing_error) {
+std::unique_ptr<DirState> adopt(std::shared_ptr<Level> level, const Identity& identity,
+                                bool crosses_mounts, std::uint16_t listing_error) {
   auto state = std::make_unique<DirState>();
-  state->fd = fd;
+  state->level = std::move(level);
   state->device = identity.device;
   state->crosses_mounts = crosses_mounts;
   state->listing_error = listing_error;
@@ -169,7 +170,9 @@ Dir open_root_directory(const std::string& path, bool crosses_mounts) {
     close(fd);
     return {};
   }
-  return DirAccess::make(adopt(fd, identity, crosses_mounts, listing_error));
+  const LevelIdentity level_identity{identity.device, identity.inode};
+  return DirAccess::make(
+      adopt(Level::root(fd, level_identity), identity, crosses_mounts, listing_error));
 }
 
 // ---- Listing ------------------------------------------------------------
@@ -190,7 +193,9 @@ Field read_field(const char* record, std::size_t offset) {
 
 // Refills the batch; returns 0 with entries, 18 at the end, else the error.
 std::uint16_t read_batch(ListingState& listing) {
-  const ssize_t size = getdents64(listing.dir->fd, read_buffer.data(), read_buffer.size());
+  const int fd = listing.dir->level->fd();
+  if (fd < 0) return io_error_number(errno);
+  const ssize_t size = getdents64(fd, read_buffer.data(), read_buffer.size());
   if (size < 0) return io_error_number(errno);
   if (size == 0) return NO_MORE_FILES;
   listing.batch.assign(read_buffer.data(), read_buffer.data() + size);
@@ -220,9 +225,10 @@ std::uint16_t deliver_next(ListingState& listing, Searchrec& F) {
 
 // An entry that may be searched but not read: entered all the same, with a
 // listing that fails with 5. Anything else refused stays refused with 5.
-int open_search_only(int parent, const char* name, std::uint16_t& listing_error) {
-  const int fd = openat(parent, name, SEARCH_ONLY_FLAGS | O_NOFOLLOW);
-  if (fd >= 0 && faccessat(parent, name, X_OK, AT_EACCESS) == 0) {
+int open_search_only(Level& parent, const char* name, int& flags, std::uint16_t& listing_error) {
+  flags = SEARCH_ONLY_FLAGS;
+  const int fd = Level::open_below(parent, name, flags);
+  if (fd >= 0 && faccessat(parent.fd(), name, X_OK, AT_EACCESS) == 0) {
     listing_error = ACCESS_DENIED;
     return fd;
   }
@@ -246,8 +252,9 @@ bool refuses_file_system(const DirState& parent, int fd, const Identity& entered
 
 Dir enter(const DirState& parent, const char* name) {
   std::uint16_t listing_error = 0;
-  int fd = openat(parent.fd, name, DIRECTORY_FLAGS | O_NOFOLLOW);
-  if (fd < 0 && errno == EACCES) fd = open_search_only(parent.fd, name, listing_error);
+  int flags = DIRECTORY_FLAGS;
+  int fd = Level::open_below(*parent.level, name, flags);
+  if (fd < 0 && errno == EACCES) fd = open_search_only(*parent.level, name, flags, listing_error);
   if (fd < 0) {
     INOUTRES = probe_error(errno);
     return {};
@@ -258,7 +265,9 @@ Dir enter(const DirState& parent, const char* name) {
     INOUTRES = ACCESS_DENIED;
     return {};
   }
-  return DirAccess::make(adopt(fd, identity, parent.crosses_mounts, listing_error));
+  std::shared_ptr<Level> level =
+      Level::below(parent.level, name, fd, flags, {identity.device, identity.inode});
+  return DirAccess::make(adopt(std::move(level), identity, parent.crosses_mounts, listing_error));
 }
 
 bool may_be_directory(unsigned char type) {
@@ -371,7 +380,12 @@ void ERASE(const File& FF) {
   }
   // A symbolic link goes as a link; a pipe or socket goes without being
   // opened; a directory is refused (EISDIR, 2).
-  if (unlinkat(FF.listing->dir->fd, FF.name.c_str(), 0) != 0) INOUTRES = io_error_number(errno);
+  const int dir_fd = FF.listing->dir->level->fd();
+  if (dir_fd < 0) {
+    INOUTRES = directory_change_error(errno);
+    return;
+  }
+  if (unlinkat(dir_fd, FF.name.c_str(), 0) != 0) INOUTRES = io_error_number(errno);
 }
 
 std::string GETDIR() {

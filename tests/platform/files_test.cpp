@@ -2,19 +2,23 @@
 // temporary directories.
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "case_name.h"
+#include "platform/levels_posix.h"
 #include "test_tree.h"
 
 namespace {
@@ -94,6 +98,7 @@ struct Walked {
   int entries = 0;
   int directories = 0;
   int erased = 0;
+  std::size_t most_open_levels = 0;
 };
 
 bool is_thumbs_db(std::string name) {
@@ -108,6 +113,7 @@ void walk(platform::Dir dir, Walked& walked) {
   for (; platform::DOSERROR == 0; platform::FINDNEXT(F)) {
     ++walked.entries;
     platform::Dir entered = platform::PROBE(F);
+    walked.most_open_levels = std::max(walked.most_open_levels, platform::Level::open_count());
     if (platform::IORESULT() == 0) {
       ++walked.directories;
       walk(std::move(entered), walked);
@@ -392,6 +398,126 @@ TEST_F(FilesTest, RootsAndDirectoryChangesPastPathMax) {
   EXPECT_EQ(platform::IORESULT(), 0);
   EXPECT_EQ(platform::GETDIR(), deep);
 }
+
+// ---- Descriptors kept within the limit ----------------------------------
+
+// Runs body in a child whose descriptor limit is `limit`, so the walk's
+// levels must be closed and opened again.
+std::string with_descriptor_limit(rlim_t limit, const std::function<std::string()>& body) {
+  return test_support::run_in_child(
+      [&] {
+        const rlimit lowered{limit, limit};
+        if (setrlimit(RLIMIT_NOFILE, &lowered) != 0) return std::string("setrlimit failed");
+        return body();
+      },
+      false);
+}
+
+std::string describe(const Walked& walked) {
+  return "entries=" + std::to_string(walked.entries) +
+         " directories=" + std::to_string(walked.directories) +
+         " erased=" + std::to_string(walked.erased) +
+         " within=" + std::to_string(walked.most_open_levels <= platform::Level::budget());
+}
+
+TEST_F(FilesTest, DeepTreeUnderALowDescriptorLimitIsWalkedToTheBottom) {
+  constexpr int kLevels = 400;
+  test_support::make_deep_chain(tree_.path(), kLevels, "THUMBS.DB");
+  const std::string seen = with_descriptor_limit(40, [&] {
+    Walked walked;
+    walk(platform::OPEN_ROOT(tree_.path()), walked);
+    return describe(walked) + " left=" + std::to_string(platform::Level::open_count());
+  });
+  EXPECT_EQ(seen, "entries=401 directories=400 erased=1 within=1 left=0");
+}
+
+// The wide directory is closed while the chains below it are walked; its
+// listing goes on where it stopped, in the middle of a batch of entries.
+TEST_F(FilesTest, ClosedListingResumesWhereItStopped) {
+  constexpr int kFiles = 3000;
+  constexpr int kChains = 4;
+  constexpr int kChainLevels = 40;
+  tree_.make({"wide/"});
+  for (int i = 0; i < kFiles; ++i)
+    tree_.make({"wide/" + std::string(100, 'f') + std::to_string(i)});
+  for (int chain = 0; chain < kChains; ++chain) {
+    const std::string top = "wide/chain" + std::to_string(chain);
+    tree_.make({top + "/", top + "/thumbs.db"});
+    test_support::make_deep_chain(tree_.at(top), kChainLevels, "Thumbs.db");
+  }
+  const std::string seen = with_descriptor_limit(30, [&] {
+    Walked walked;
+    walk(platform::OPEN_ROOT(tree_.path()), walked);
+    return describe(walked);
+  });
+  const int directories = 1 + kChains * (1 + kChainLevels);
+  const int entries = directories + kFiles + 2 * kChains;
+  EXPECT_EQ(seen, "entries=" + std::to_string(entries) +
+                      " directories=" + std::to_string(directories) +
+                      " erased=" + std::to_string(2 * kChains) + " within=1");
+}
+
+// A closed level is opened again by its name only when the name still leads
+// to the same directory: never through a link, never into a stand-in.
+struct ReplacedLevelCase {
+  const char* label;
+  const char* replacement;  // what "a" becomes once the original is moved away; "" for none
+  const char* expected;
+};
+
+const ReplacedLevelCase kReplacedLevels[] = {
+    {"nothing: opened again, listing goes on", "", "next=end erase=2"},
+    {"another directory", "a/", "next=failed erase=3"},
+    {"a link to the original", "a -> moved", "next=failed erase=3"},
+    {"a link to elsewhere", "a -> /", "next=failed erase=3"},
+    {"a file", "a", "next=failed erase=3"},
+};
+
+class ReplacedLevelTest : public FilesTest,
+                          public testing::WithParamInterface<ReplacedLevelCase> {};
+
+std::string listing_status() {
+  if (platform::DOSERROR == 0) return "entry";
+  return platform::DOSERROR == 18 ? "end" : "failed";
+}
+
+// a holds only b; while c is entered (b's listing and c still open) there is
+// no room left for a, which is closed, then moved away and replaced. Going
+// on with a's listing and erasing in it must reach a itself or nothing.
+TEST_P(ReplacedLevelTest, IsOpenedAgainOnlyWhenItIsTheSameDirectory) {
+  tree_.make({"a/", "a/b/", "a/b/c/", "a/b/c/thumbs.db"});
+  const std::string replacement = GetParam().replacement;
+  const std::string seen = with_descriptor_limit(19, [&] {
+    std::string text;
+    at_entry(tree_.path(), "a", [&](const platform::Searchrec& a_entry) {
+      platform::Searchrec in_a;
+      platform::FINDFIRST(platform::PROBE(a_entry), in_a);
+      at_entry(platform::PROBE(in_a), "c", [&](const platform::Searchrec& c_entry) {
+        const platform::Dir c = platform::PROBE(c_entry);
+        if (platform::Level::budget() != 3 || platform::Level::open_count() != 3) {
+          text = "not at the limit ";
+        }
+        if (!replacement.empty()) {
+          std::filesystem::rename(tree_.at("a"), tree_.at("moved"));
+          tree_.make({replacement});
+        }
+        platform::FINDNEXT(in_a);
+        text += "next=" + listing_status();
+        platform::File FF;
+        platform::ASSIGN(FF, in_a);
+        platform::ERASE(FF);
+        text += " erase=" + std::to_string(platform::IORESULT());
+      });
+    });
+    return text;
+  });
+  EXPECT_EQ(seen, GetParam().expected);
+  const std::string original = replacement.empty() ? "a" : "moved";
+  EXPECT_TRUE(tree_.exists(original + "/b/c/thumbs.db"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Replacements, ReplacedLevelTest, testing::ValuesIn(kReplacedLevels),
+                         case_name<ReplacedLevelCase>);
 
 // ---- Roots --------------------------------------------------------------
 
