@@ -11,6 +11,7 @@ import json
 import os
 import platform
 import random
+import re
 import shutil
 import statistics
 import subprocess
@@ -276,6 +277,49 @@ def perf_counters(runner, tools):
     return counters
 
 
+# Kernel symbols that stand for one system call with all it calls; write and
+# read may show only as ksys_write / ksys_read where the entry is inlined.
+SYSCALL_SYMBOL = re.compile(r"__(?:x64|arm64)_sys_(\w+)|ksys_(write|read)")
+ALL_SYSCALLS_SYMBOLS = ("do_syscall_64", "entry_SYSCALL_64_after_hwframe", "el0_svc")
+
+
+def syscall_shares(report):
+    """perf report --children lines as {system call: % of samples}."""
+    shares, everything = {}, 0.0
+    for line in report.splitlines():
+        match = re.match(r"\s*([\d.]+)%\s+[\d.]+%\s+\[k\] (\S+)\s", line)
+        if not match:
+            continue
+        share, symbol = float(match.group(1)), match.group(2)
+        if symbol in ALL_SYSCALLS_SYMBOLS:
+            everything = max(everything, share)
+        elif named := SYSCALL_SYMBOL.fullmatch(symbol):
+            name = named.group(1) or named.group(2)
+            shares[name] = max(shares.get(name, 0.0), share)
+    shares["entry, exit, unattributed"] = max(0.0, everything - sum(shares.values()))
+    shares["outside system calls"] = 100.0 - everything
+    return shares
+
+
+def profile_syscalls(runner, tools):
+    """Where the CPU time goes: perf record's share of each tool's samples
+    spent inside each system call (callees included), and outside any."""
+    shares = {}
+    for tool in tools:
+        out = os.path.join(runner.workdir, f"{tool.name}.perf.data")
+        runner.run(tool, wrapper=["perf", "record", "-q", "-g", "-F", "4999", "-e", "cpu-clock", "-o", out, "--"])
+        report = subprocess.run(["perf", "report", "-i", out, "--children", "--sort", "symbol", "--stdio", "-g", "none"],
+                                capture_output=True, text=True).stdout
+        shares[tool.name] = syscall_shares(report)
+    print()
+    print("where the CPU time goes (perf record -g, % of each tool's samples, system calls with their callees)")
+    rows = sorted({n for s in shares.values() for n in s}, key=lambda n: -max(s.get(n, 0) for s in shares.values()))
+    print(f"{'':<27}" + "".join(f"{t:>17}" for t in shares))
+    for row in rows:
+        print(f"{row:<27}" + "".join(f"{shares[t].get(row, 0.0):>16.1f}%" for t in shares))
+    return shares
+
+
 def perf_works():
     if not shutil.which("perf"):
         return False
@@ -386,6 +430,7 @@ def main(argv):
             log("strace is not installed: no system-call counts")
         if args.perf == "yes" or (args.perf == "auto" and args.size != "quick" and perf_works()):
             report["perf"] = perf_counters(runner, tools)
+            report["profile"] = profile_syscalls(runner, tools)
     if args.json:
         with open(args.json, "w") as f:
             json.dump(report, f, indent=1)

@@ -41,6 +41,9 @@ static const char PROMPT[] = " Press Enter - to DELETE, else Esc - quit?";
 static const char CLOSING[] = " Have a nice DOS ! press any key...";
 static const char CANCELED[] = " CANCELED !";
 static const char DELETED[] = " Files Deleted : ";
+/* A terminal answers where its cursor is: a fresh screen's top-left. */
+static const char POSITION_QUERY[] = "\033[6n";
+static const char POSITION_REPORT[] = "\033[1;1R";
 
 enum { TAIL_SIZE = 16384, CHUNK = 1 << 16, KEY_WAIT_NS = 3000000000LL, POLL_NS = 500000 };
 
@@ -139,6 +142,8 @@ static int sleeps_in_key_read(pid_t pid) {
   char *args;
   long nr = strtol(buf, &args, 10);
   if (nr == SYS_read) return strtol(args, NULL, 16) == 0; /* keys come from stdin */
+  /* A program may also poll for keys between short sleeps. */
+  if (nr == SYS_nanosleep || nr == SYS_clock_nanosleep) return 1;
   if (nr == SYS_ppoll || nr == SYS_pselect6) return 1;
 #ifdef SYS_poll
   if (nr == SYS_poll) return 1;
@@ -161,10 +166,15 @@ static int wait_for_key_read(pid_t child, int follow) {
   return 0;
 }
 
-static void send_key(int master, char key) {
-  while (write(master, &key, 1) != 1)
-    if (errno != EINTR) die("write key");
+static void send_bytes(int master, const char *bytes, size_t size) {
+  while (size > 0) {
+    ssize_t sent = write(master, bytes, size);
+    if (sent < 0 && errno != EINTR) die("write to terminal");
+    if (sent > 0) bytes += sent, size -= (size_t)sent;
+  }
 }
+
+static void send_key(int master, char key) { send_bytes(master, &key, 1); }
 
 static void child_exec(char **argv) {
   setenv("TERM", "xterm", 1);
@@ -228,6 +238,7 @@ static void converse_pty(pid_t child, int master, int follow, struct outcome *ou
                          struct tail *t) {
   static char chunk[CHUNK];
   int phase = 0; /* 0 prompt, 1 sweeping, 2 draining */
+  int answered = 0;
   for (;;) {
     struct pollfd p = {master, POLLIN, 0};
     int ready = poll(&p, 1, 50);
@@ -239,6 +250,10 @@ static void converse_pty(pid_t child, int master, int follow, struct outcome *ou
     if (n <= 0) return; /* EIO: the terminal's last user has gone */
     out->out_bytes += n;
     tail_add(t, chunk, (size_t)n);
+    if (phase == 0 && !answered && tail_has(t, POSITION_QUERY)) {
+      send_bytes(master, POSITION_REPORT, strlen(POSITION_REPORT));
+      answered = 1;
+    }
     if (phase == 0 && tail_has(t, PROMPT)) {
       out->forced_keys += !wait_for_key_read(child, follow);
       out->enter_ns = now_ns();

@@ -289,8 +289,10 @@ class Tree:
             if actual != expected:
                 for name in sorted(expected - actual)[:limit]:
                     problems.append(f"missing: {os.path.join(path, name)}")
+                left = thumbs_by_dir.get(where, set())
                 for name in sorted(actual - expected)[:limit]:
-                    problems.append(f"unexpected: {os.path.join(path, name)}")
+                    what = "not deleted" if name in left else "unexpected"
+                    problems.append(f"{what}: {os.path.join(path, name)}")
             if len(problems) >= limit:
                 break
         return problems
