@@ -349,7 +349,8 @@ def parse_args(argv):
     parser.add_argument("--warmup", type=int, default=1, help="untimed rounds first (default 1)")
     parser.add_argument("--no-strace", action="store_true", help="skip the system-call counts")
     parser.add_argument("--perf", choices=["auto", "yes", "no"], default="auto",
-                        help="perf stat counters: auto runs them except with --quick")
+                        help="perf stat counters and a perf record profile per tool: auto runs them "
+                        "except with --quick")
     parser.add_argument("--peers", default="find,bfs", help="comma-separated peers (default find,bfs)")
     parser.add_argument("--json", help="also write every result to this file")
     args = parser.parse_args(argv)

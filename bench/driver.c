@@ -45,7 +45,9 @@ static const char DELETED[] = " Files Deleted : ";
 static const char POSITION_QUERY[] = "\033[6n";
 static const char POSITION_REPORT[] = "\033[1;1R";
 
-enum { TAIL_SIZE = 16384, CHUNK = 1 << 16, KEY_WAIT_NS = 3000000000LL, POLL_NS = 500000 };
+enum { TAIL_SIZE = 16384, CHUNK = 1 << 16, POLL_NS = 500000 };
+/* How long a key waits for the program to be seen waiting for it. */
+static const long long KEY_WAIT_NS = 3000000000LL;
 
 static long long now_ns(void) {
   struct timespec ts;
