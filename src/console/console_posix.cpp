@@ -46,6 +46,12 @@ struct Terminal {
   volatile std::sig_atomic_t finished = 0;
   // Set on continuing after a stop: the terminal's colours were reset.
   volatile std::sig_atomic_t resumed = 0;
+  // Set by SIGIO when the keyboard has bytes to read; starts set, so the
+  // first check reads whatever was typed ahead.
+  volatile std::sig_atomic_t keys_arrived = 1;
+  // The terminal tells of arriving keys with SIGIO; without that the
+  // keyboard is read at every check.
+  bool keys_announced = false;
 };
 Terminal terminal;
 
@@ -177,6 +183,10 @@ extern "C" void stop_by_signal(int number) {
   errno = saved_errno;
 }
 
+extern "C" void key_arrived(int) {
+  terminal.keys_arrived = 1;
+}
+
 extern "C" void continue_by_signal(int) {
   const int saved_errno = errno;
   take_terminal_again();
@@ -209,6 +219,33 @@ int open_keyboard() {
     return -1;
   }
   return fd;
+}
+
+// A walk checks the keyboard at every directory entry; reading it each time
+// would cost a system call per entry. The terminal announces arriving bytes
+// with SIGIO instead, on a description of the tty opened for that alone, so
+// the file status of the standard input shared with the shell is left as
+// it is.
+void announce_keys() {
+  if (terminal.key_fd < 0) return;
+  char name[256];
+  if (::ttyname_r(terminal.key_fd, name, sizeof name) != 0) return;
+  const int fd = ::open(name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  install(SIGIO, key_arrived);
+  if (::fcntl(fd, F_SETOWN, ::getpid()) == 0 && ::fcntl(fd, F_SETFL, O_ASYNC | O_NONBLOCK) == 0) {
+    terminal.keys_announced = true;
+    return;
+  }
+  ::close(fd);
+}
+
+// Whether the keyboard may hold bytes not read yet.
+bool keys_may_be_waiting() {
+  if (!terminal.keys_announced || decoder->unfinished_until()) return true;
+  if (terminal.keys_arrived == 0) return false;
+  terminal.keys_arrived = 0;
+  return true;
 }
 
 // No echo, no line editing, Enter as CR (13), Ctrl+S and Ctrl+Q as keys;
@@ -308,6 +345,7 @@ void start() {
   const Window measured = measure_window();
   install_signal_handlers();
   enter_raw_mode();
+  announce_keys();
   const Position cursor = starting_cursor(measured);
   Sink* sink = &no_screen;
   if (terminal.out_fd >= 0) sink = &ansi.emplace(measured, pending);
@@ -355,7 +393,7 @@ void WRITELN(std::initializer_list<Item> items) {
 bool KEYPRESSED() {
   flush();
   if (held.pressed()) return true;
-  read_keys();
+  if (keys_may_be_waiting()) read_keys();
   return held.pressed();
 }
 
