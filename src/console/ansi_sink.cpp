@@ -1,6 +1,7 @@
 // ANSI control sequences for the placer's operations.
 #include "console/ansi_sink.h"
 
+#include <algorithm>
 #include <string>
 
 namespace console {
@@ -20,11 +21,17 @@ std::string sgr(std::uint8_t attr) {
   return "\x1b[0;" + std::to_string(foreground) + ';' + std::to_string(background) + 'm';
 }
 
+AnsiSink::AnsiSink(Window window, ByteStream& out)
+    : window_(window),
+      out_(out),
+      blank_tails_(static_cast<std::size_t>(window.height), unknown()) {}
+
 void AnsiSink::put(int x, int y, std::string_view text, int cells, std::uint8_t attr) {
   use_attr(attr);
   move_to(x, y);
   out_.append(text);
   moved_right(x, y, cells);
+  overwrote(x, y, cells);
 }
 
 // Within a scrolling region of the window's rows, deleting the top row moves
@@ -36,16 +43,28 @@ void AnsiSink::put(int x, int y, std::string_view text, int cells, std::uint8_t 
 void AnsiSink::scroll_up(std::uint8_t fill_attr) {
   out_.append("\x1b[1;" + std::to_string(window_.height) + "r\x1b[M\x1b[r");
   terminal_cursor_ = Position{1, 1};
+  std::rotate(blank_tails_.begin(), blank_tails_.begin() + 1, blank_tails_.end());
+  blank_tails_.back() = unknown();
   blank(1, window_.width, window_.height, fill_attr);
 }
 
+// Blanking to the right edge sends only the cells not known to be blank in
+// the same attribute already.
 void AnsiSink::blank(int x_from, int x_to, int y, std::uint8_t attr) {
+  BlankTail& known = tail(y);
+  const bool to_edge = x_to == window_.width;
+  if (to_edge && known.attr == attr) x_to = std::min(x_to, known.from - 1);
   if (x_from > x_to) return;
   use_attr(attr);
   move_to(x_from, y);
   const int cells = x_to - x_from + 1;
   out_.append(std::string(static_cast<std::size_t>(cells), ' '));
   moved_right(x_from, y, cells);
+  if (to_edge) {
+    known = BlankTail{x_from, attr};
+  } else {
+    overwrote(x_from, y, cells);
+  }
 }
 
 // Each placer operation ends here, so the terminal is left in a known state
@@ -58,6 +77,7 @@ void AnsiSink::cursor(int x, int y) {
 void AnsiSink::forget_terminal_state() {
   terminal_cursor_.reset();
   terminal_attr_.reset();
+  std::fill(blank_tails_.begin(), blank_tails_.end(), unknown());
 }
 
 void AnsiSink::move_to(int x, int y) {
@@ -70,6 +90,11 @@ void AnsiSink::use_attr(std::uint8_t attr) {
   if (terminal_attr_ == attr) return;
   out_.append(sgr(attr));
   terminal_attr_ = attr;
+}
+
+void AnsiSink::overwrote(int x, int y, int cells) {
+  BlankTail& known = tail(y);
+  if (x + cells > known.from) known.from = x + cells;
 }
 
 void AnsiSink::moved_right(int x, int y, int cells) {

@@ -93,6 +93,36 @@ TEST(AnsiSink, ScrollsTheWindowByDeletingItsTopRow) {
             "\x1b[1;25r\x1b[M\x1b[r\x1b[0;37;40m\x1b[25;1H" + std::string(80, ' ') + "\x1b[25;1H");
 }
 
+// Rows the sink blanked itself are not blanked again; what was written
+// over part of such a row is.
+TEST(AnsiSink, BlanksOnlyWhatIsNotKnownToBeBlankAlready) {
+  Terminal t;
+  t.sink.blank(1, 80, 23, 0x07);
+  t.out.take();
+  t.sink.blank(1, 80, 23, 0x07);
+  t.sink.blank(40, 80, 23, 0x07);
+  EXPECT_EQ(t.out.take(), "");
+  t.sink.put(1, 23, "abcde", 5, 0x07);
+  t.out.take();
+  t.sink.blank(3, 80, 23, 0x07);
+  EXPECT_EQ(t.out.take(), "\x1b[23;3H   ");
+  t.sink.blank(1, 80, 23, 0x1F);
+  EXPECT_EQ(t.out.take(), "\x1b[0;97;44m\x1b[23;1H" + std::string(80, ' '));
+}
+
+TEST(AnsiSink, WhatIsBlankMovesUpWithAScrollAndIsForgottenAfterAStop) {
+  Terminal t;
+  t.sink.blank(1, 80, 25, 0x07);
+  t.sink.scroll_up(0x07);
+  t.out.take();
+  t.sink.blank(1, 80, 24, 0x07);
+  t.sink.blank(1, 80, 25, 0x07);
+  EXPECT_EQ(t.out.take(), "");
+  t.sink.forget_terminal_state();
+  t.sink.blank(1, 80, 25, 0x07);
+  EXPECT_EQ(t.out.take(), "\x1b[0;37;40m\x1b[25;1H" + std::string(80, ' '));
+}
+
 TEST(AnsiSink, EveryOperationIsCommittedWhenItsCursorIsPlaced) {
   Terminal t;
   t.sink.put(1, 1, "abc", 3, 0x07);
