@@ -33,6 +33,13 @@ bool is_dot_entry(const std::string& name) {
   return name == "." || name == "..";
 }
 
+// UPSTR(name) = "THUMBS.DB"; a name of another length cannot match, so
+// only names of nine bytes are upper-cased at all.
+bool is_thumbs(const std::string& name) {
+  constexpr std::string_view THUMBS = "THUMBS.DB";
+  return name.size() == THUMBS.size() && UPSTR(name) == THUMBS;
+}
+
 // Cuts the shared path back to the length it had when the guard was made.
 class PathRestorer {
  public:
@@ -125,7 +132,7 @@ void walk(std::string& P, platform::Dir dir, std::source_location caller) {
     }
     // Counted before the erase: a failed erase stops the program with the
     // file already in COLT.
-    if (UPSTR(F.NAME) == "THUMBS.DB") {
+    if (is_thumbs(F.NAME)) {
       platform::INC(COLT);
       platform::ASSIGN(FF, F);
       platform::ERASE(FF);
