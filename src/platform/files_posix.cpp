@@ -42,6 +42,7 @@ struct DirState {
   // Non-zero for a directory that could be entered but not read (opened
   // only to search it): its listing fails with this number.
   std::uint16_t listing_error = 0;
+  MountsBelow mounts = MountsBelow::not_known();
 };
 
 // One open listing: the directory it reads and the part of the last batch
@@ -92,7 +93,6 @@ std::array<char, 64 * 1024> read_buffer;
 
 struct Identity {
   dev_t device = 0;
-  ino_t inode = 0;
   bool mount_root = false;
   bool mount_root_known = false;
 };
@@ -100,9 +100,8 @@ struct Identity {
 Identity identify(int fd) {
   struct statx info {};
   Identity identity;
-  if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &info) != 0) return identity;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &info) != 0) return identity;
   identity.device = makedev(info.stx_dev_major, info.stx_dev_minor);
-  identity.inode = info.stx_ino;
   identity.mount_root_known = (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
   identity.mount_root = (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   return identity;
@@ -115,11 +114,12 @@ bool is_mount_boundary(const Identity& entered, dev_t parent_device) {
   return entered.device != parent_device;
 }
 
-std::unique_ptr<DirState> adopt(std::shared_ptr<Level> level, const Identity& identity,
+std::unique_ptr<DirState> adopt(std::shared_ptr<Level> level, dev_t device, MountsBelow mounts,
                                 bool crosses_mounts, std::uint16_t listing_error) {
   auto state = std::make_unique<DirState>();
   state->level = std::move(level);
-  state->device = identity.device;
+  state->device = device;
+  state->mounts = std::move(mounts);
   state->crosses_mounts = crosses_mounts;
   state->listing_error = listing_error;
   return state;
@@ -170,9 +170,9 @@ Dir open_root_directory(const std::string& path, bool crosses_mounts) {
     close(fd);
     return {};
   }
-  const LevelIdentity level_identity{identity.device, identity.inode};
+  MountsBelow mounts = MountsBelow::of_directory(fd);
   return DirAccess::make(
-      adopt(Level::root(fd, level_identity), identity, crosses_mounts, listing_error));
+      adopt(Level::root(fd), identity.device, std::move(mounts), crosses_mounts, listing_error));
 }
 
 // ---- Listing ------------------------------------------------------------
@@ -244,8 +244,9 @@ std::uint16_t probe_error(int error) {
   return directory_change_error(error);
 }
 
-bool refuses_file_system(const DirState& parent, int fd, const Identity& entered) {
-  const bool boundary = is_mount_boundary(entered, parent.device);
+bool refuses_file_system(const DirState& parent, int fd, const Identity& entered,
+                         std::optional<bool> listed_mount_point) {
+  const bool boundary = listed_mount_point.value_or(is_mount_boundary(entered, parent.device));
   if (boundary && !parent.crosses_mounts) return true;
   return (boundary || entered.device != parent.device) && on_pseudo_file_system(fd, entered.device);
 }
@@ -259,15 +260,21 @@ Dir enter(const DirState& parent, const char* name) {
     INOUTRES = probe_error(errno);
     return {};
   }
-  const Identity identity = identify(fd);
-  if (refuses_file_system(parent, fd, identity)) {
-    close(fd);
-    INOUTRES = ACCESS_DENIED;
-    return {};
+  // Where the mount table says no file system begins here, the directory is
+  // on its parent's, and nothing need be asked of it.
+  const std::optional<bool> listed_mount_point = parent.mounts.is_mount_point(name);
+  Identity identity{parent.device};
+  if (listed_mount_point != false) {
+    identity = identify(fd);
+    if (refuses_file_system(parent, fd, identity, listed_mount_point)) {
+      close(fd);
+      INOUTRES = ACCESS_DENIED;
+      return {};
+    }
   }
-  std::shared_ptr<Level> level =
-      Level::below(parent.level, name, fd, flags, {identity.device, identity.inode});
-  return DirAccess::make(adopt(std::move(level), identity, parent.crosses_mounts, listing_error));
+  std::shared_ptr<Level> level = Level::below(parent.level, name, fd, flags);
+  return DirAccess::make(adopt(std::move(level), identity.device, parent.mounts.below(name),
+                               parent.crosses_mounts, listing_error));
 }
 
 bool may_be_directory(unsigned char type) {

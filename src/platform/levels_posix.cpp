@@ -25,6 +25,10 @@ constexpr std::size_t FEWEST_LEVELS = 2;
 
 // Every Level that holds a descriptor, in the order they were opened.
 std::vector<Level*> open_levels;
+// How many may, as read when the current walk began or when the system
+// last refused a descriptor: reading the limit is a system call, too many
+// to make for every directory entered.
+std::size_t levels_allowed = std::numeric_limits<std::size_t>::max();
 
 bool out_of_descriptors(int error) {
   return error == EMFILE || error == ENFILE;
@@ -37,24 +41,23 @@ void forget(const Level* level) {
 
 }  // namespace
 
-Level::Level(int fd, std::shared_ptr<Level> parent, std::string name, int flags,
-             LevelIdentity identity)
+Level::Level(int fd, std::shared_ptr<Level> parent, std::string name, int flags)
     : fd_(fd),
       parent_(std::move(parent)),
       name_(std::move(name)),
       flags_(flags),
-      identity_(identity),
       depth_(parent_ ? parent_->depth_ + 1 : 0) {
   open_levels.push_back(this);
 }
 
-std::shared_ptr<Level> Level::root(int fd, LevelIdentity identity) {
-  return std::shared_ptr<Level>(new Level(fd, nullptr, {}, 0, identity));
+std::shared_ptr<Level> Level::root(int fd) {
+  levels_allowed = budget();
+  return std::shared_ptr<Level>(new Level(fd, nullptr, {}, 0));
 }
 
 std::shared_ptr<Level> Level::below(std::shared_ptr<Level> parent, std::string name, int fd,
-                                    int flags, LevelIdentity identity) {
-  return std::shared_ptr<Level>(new Level(fd, std::move(parent), std::move(name), flags, identity));
+                                    int flags) {
+  return std::shared_ptr<Level>(new Level(fd, std::move(parent), std::move(name), flags));
 }
 
 // When the walk leaves a directory whose parent was closed, the parent is
@@ -71,7 +74,6 @@ std::size_t Level::open_count() {
   return open_levels.size();
 }
 
-// Read afresh each time: whoever runs the walk may change the limit.
 std::size_t Level::budget() {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
@@ -83,11 +85,14 @@ std::size_t Level::budget() {
 
 int Level::open_below(Level& parent, const char* name, int flags) {
   if (parent.fd() < 0) return -1;
-  while (open_levels.size() >= budget() && close_shallowest(&parent)) {
+  while (open_levels.size() >= levels_allowed && close_shallowest(&parent)) {
   }
   for (;;) {
     const int fd = ::openat(parent.fd_, name, flags | O_NOFOLLOW);
-    if (fd >= 0 || !out_of_descriptors(errno) || !close_shallowest(&parent)) return fd;
+    if (fd >= 0 || !out_of_descriptors(errno)) return fd;
+    // Whoever runs the walk may have lowered the limit meanwhile.
+    levels_allowed = std::min(levels_allowed, budget());
+    if (!close_shallowest(&parent)) return fd;
   }
 }
 
@@ -118,8 +123,8 @@ int Level::reopen() {
 // only at the listing's old position.
 bool Level::take(int fd) {
   struct stat info {};
-  const bool same =
-      ::fstat(fd, &info) == 0 && info.st_dev == identity_.device && info.st_ino == identity_.inode;
+  const bool same = identity_ && ::fstat(fd, &info) == 0 && info.st_dev == identity_->device &&
+                    info.st_ino == identity_->inode;
   if (!same || (resume_at_ >= 0 && ::lseek(fd, resume_at_, SEEK_SET) < 0)) {
     const int error = same ? errno : ENOENT;
     ::close(fd);
@@ -140,6 +145,9 @@ void Level::reopen_through_child(int child_fd) {
 // only to search the directory has no position (lseek fails): none is kept.
 void Level::close_descriptor() {
   resume_at_ = ::lseek(fd_, 0, SEEK_CUR);
+  struct stat info {};
+  identity_.reset();
+  if (::fstat(fd_, &info) == 0) identity_ = Identity{info.st_dev, info.st_ino};
   ::close(fd_);
   fd_ = -1;
   forget(this);

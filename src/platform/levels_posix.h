@@ -10,20 +10,16 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
 
-// What tells one directory from another: a reopened Level must be the same.
-struct LevelIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
 class Level {
  public:
-  // A root of a walk: its descriptor stays open while the Level lives.
-  static std::shared_ptr<Level> root(int fd, LevelIdentity identity);
+  // A root of a walk: its descriptor stays open while the Level lives. The
+  // descriptor limit is read again for every walk.
+  static std::shared_ptr<Level> root(int fd);
   // The entry name below parent, opened with flags and O_NOFOLLOW. When the
   // descriptor limit is near or reached, the shallowest other Levels are
   // closed first. -1 with errno on failure.
@@ -31,7 +27,7 @@ class Level {
   // The Level for a descriptor that open_below returned for parent's entry
   // name; flags must be those it was opened with.
   static std::shared_ptr<Level> below(std::shared_ptr<Level> parent, std::string name, int fd,
-                                      int flags, LevelIdentity identity);
+                                      int flags);
 
   Level(const Level&) = delete;
   Level& operator=(const Level&) = delete;
@@ -48,7 +44,15 @@ class Level {
   static std::size_t budget();
 
  private:
-  Level(int fd, std::shared_ptr<Level> parent, std::string name, int flags, LevelIdentity identity);
+  // What tells one directory from another: a reopened Level must be the
+  // same. Taken when the descriptor is closed, so a walk that never runs
+  // short of descriptors never asks.
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+
+  Level(int fd, std::shared_ptr<Level> parent, std::string name, int flags);
 
   int reopen();
   bool take(int fd);
@@ -60,7 +64,7 @@ class Level {
   std::shared_ptr<Level> parent_;
   std::string name_;
   int flags_;
-  LevelIdentity identity_;
+  std::optional<Identity> identity_;
   std::size_t depth_;
   // Where the listing stood when the descriptor was closed; -1 for none.
   off_t resume_at_ = -1;

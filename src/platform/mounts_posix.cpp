@@ -5,6 +5,7 @@
 #include <linux/magic.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -119,6 +120,44 @@ bool on_pseudo_file_system(int fd, dev_t device) {
                                    [device](const Mount& m) { return m.device == device; });
   if (listed != mounts.end()) return is_pseudo_type(listed->type);
   return has_pseudo_magic(fd);
+}
+
+MountsBelow MountsBelow::of_path(std::string_view path, const std::vector<Mount>& mounts) {
+  MountsBelow found(true);
+  const std::string prefix = path == "/" ? "/" : std::string(path) + "/";
+  for (const Mount& mount : mounts) {
+    if (mount.point.size() > prefix.size() && mount.point.starts_with(prefix)) {
+      found.paths_.push_back(mount.point.substr(prefix.size()));
+    }
+  }
+  return found;
+}
+
+MountsBelow MountsBelow::of_directory(int fd) {
+  const std::vector<Mount>& mounts = mount_table();
+  char path[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(link.c_str(), path, sizeof path);
+  if (mounts.empty() || length <= 0 || static_cast<std::size_t>(length) >= sizeof path ||
+      path[0] != '/') {
+    return not_known();
+  }
+  return of_path(std::string_view(path, static_cast<std::size_t>(length)), mounts);
+}
+
+std::optional<bool> MountsBelow::is_mount_point(std::string_view name) const {
+  if (!known_) return std::nullopt;
+  return std::find(paths_.begin(), paths_.end(), name) != paths_.end();
+}
+
+MountsBelow MountsBelow::below(std::string_view name) const {
+  MountsBelow found(known_);
+  for (const std::string& path : paths_) {
+    if (path.size() > name.size() + 1 && path.starts_with(name) && path[name.size()] == '/') {
+      found.paths_.push_back(path.substr(name.size() + 1));
+    }
+  }
+  return found;
 }
 
 std::vector<std::string> file_system_roots() {

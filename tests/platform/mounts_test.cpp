@@ -61,3 +61,43 @@ TEST(MountTable, PseudoTypesHoldNoFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<platform::Mount> mounts_at(std::initializer_list<const char*> points) {
+  std::vector<platform::Mount> mounts;
+  for (const char* point : points) mounts.push_back({0, point, "ext4"});
+  return mounts;
+}
+
+// Which names below a directory are mount points, level by level: the walk
+// asks the system about those alone.
+TEST(MountsBelow, FollowsTheMountPointsDownTheirPaths) {
+  const auto mounts =
+      mounts_at({"/", "/data", "/data/photos/old", "/proc", "/srv/a b", "/database"});
+  const platform::MountsBelow root = platform::MountsBelow::of_path("/", mounts);
+  EXPECT_EQ(root.is_mount_point("data"), true);
+  EXPECT_EQ(root.is_mount_point("proc"), true);
+  EXPECT_EQ(root.is_mount_point("srv"), false);
+  EXPECT_EQ(root.is_mount_point("dat"), false);
+
+  const platform::MountsBelow data = root.below("data");
+  EXPECT_EQ(data.is_mount_point("photos"), false);
+  EXPECT_EQ(data.below("photos").is_mount_point("old"), true);
+  EXPECT_EQ(data.below("photos").below("old").is_mount_point("x"), false);
+  EXPECT_EQ(root.below("database").is_mount_point("photos"), false);
+  EXPECT_EQ(root.below("srv").is_mount_point("a b"), true);
+
+  const platform::MountsBelow srv = platform::MountsBelow::of_path("/srv", mounts);
+  EXPECT_EQ(srv.is_mount_point("a b"), true);
+  EXPECT_EQ(platform::MountsBelow::of_path("/data/photos", mounts).is_mount_point("old"), true);
+  EXPECT_EQ(platform::MountsBelow::of_path("/data/photos/old", mounts).is_mount_point("x"), false);
+}
+
+TEST(MountsBelow, WithoutTheMountTableNothingIsKnown) {
+  const platform::MountsBelow unknown = platform::MountsBelow::not_known();
+  EXPECT_EQ(unknown.is_mount_point("data"), std::nullopt);
+  EXPECT_EQ(unknown.below("data").is_mount_point("x"), std::nullopt);
+}
+
+}  // namespace
