@@ -16,6 +16,7 @@
 
 #include "platform/dir_access.h"
 #include "platform/files.h"
+#include "platform/io_numbers.h"
 #include "platform/ioerror_posix.h"
 #include "platform/levels_posix.h"
 #include "platform/mounts_posix.h"
@@ -23,12 +24,6 @@
 namespace platform {
 
 const char SEPARATOR = '/';
-std::uint16_t INOUTRES = 0;
-std::int16_t DOSERROR = 0;
-
-std::uint16_t IORESULT() {
-  return std::exchange(INOUTRES, std::uint16_t{0});
-}
 
 // An entered directory: its Level holds the descriptor, which may be closed
 // and opened again while the walk is deeper down.
@@ -73,11 +68,6 @@ Searchrec::Searchrec() = default;
 Searchrec::~Searchrec() = default;
 
 namespace {
-
-// What NAME holds when a listing cannot be begun: never empty, never a dot
-// entry, never THUMBS.DB in any case. The record is marked so that nothing
-// looks it up on disk, where such a name could exist.
-constexpr const char* NO_ENTRY_NAME = "*.*";
 
 constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // Enough to name a directory and use it as the base of *at() calls without
@@ -373,26 +363,16 @@ Dir PROBE(const Searchrec& F) {
   return enter(*listing->dir, F.NAME.c_str());
 }
 
-void ASSIGN(File& FF, const Searchrec& F) {
-  const ListingState* listing = F.listing.get();
-  FF.listing = (listing != nullptr && listing->has_entry) ? listing : nullptr;
-  FF.name = F.NAME;
+bool has_entry(const ListingState& listing) {
+  return listing.has_entry;
 }
 
-void ERASE(const File& FF) {
-  if (INOUTRES != 0) return;
-  if (FF.listing == nullptr) {
-    INOUTRES = FILE_NOT_FOUND;
-    return;
-  }
-  // A symbolic link goes as a link; a pipe or socket goes without being
-  // opened; a directory is refused (EISDIR, 2).
-  const int dir_fd = FF.listing->dir->level->fd();
-  if (dir_fd < 0) {
-    INOUTRES = directory_change_error(errno);
-    return;
-  }
-  if (unlinkat(dir_fd, FF.name.c_str(), 0) != 0) INOUTRES = io_error_number(errno);
+// A symbolic link goes as a link; a pipe or socket goes without being
+// opened; a directory is refused (EISDIR, 2).
+std::uint16_t erase_entry(const ListingState& listing, const std::string& name) {
+  const int dir_fd = listing.dir->level->fd();
+  if (dir_fd < 0) return directory_change_error(errno);
+  return unlinkat(dir_fd, name.c_str(), 0) == 0 ? 0 : io_error_number(errno);
 }
 
 std::string GETDIR() {

@@ -9,30 +9,14 @@
 
 #include "platform/dir_access.h"
 #include "platform/files.h"
+#include "platform/io_numbers.h"
 #include "platform/text_win32.h"
 
 namespace platform {
 
 const char SEPARATOR = '\\';
-std::uint16_t INOUTRES = 0;
-std::int16_t DOSERROR = 0;
-
-std::uint16_t IORESULT() {
-  return std::exchange(INOUTRES, std::uint16_t{0});
-}
 
 namespace {
-
-constexpr std::uint16_t FILE_NOT_FOUND = 2;
-constexpr std::uint16_t PATH_NOT_FOUND = 3;
-constexpr std::uint16_t ACCESS_DENIED = 5;
-constexpr std::uint16_t NO_MORE_FILES = 18;
-constexpr std::uint16_t INVALID_DATA = 13;
-constexpr std::uint16_t NOT_A_DIRECTORY = 267;
-
-// What NAME holds when a listing cannot be begun: never empty, never a dot
-// entry, never THUMBS.DB in any case, and no valid file name.
-constexpr const char* NO_ENTRY_NAME = "*.*";
 
 // The number stored as the pending I/O error for a system error.
 std::uint16_t io_error_number(DWORD error) {
@@ -232,29 +216,22 @@ Dir PROBE(const Searchrec& F) {
   return entered;
 }
 
-void ASSIGN(File& FF, const Searchrec& F) {
-  const ListingState* listing = F.listing.get();
-  FF.listing = (listing != nullptr && listing->has_entry) ? listing : nullptr;
-  FF.name = F.NAME;
+bool has_entry(const ListingState& listing) {
+  return listing.has_entry;
 }
 
 // Hidden and system files go; a read-only one is refused (5). A directory
 // is refused with access denied, which for a plain directory reads as "not
 // found" (2).
-void ERASE(const File& FF) {
-  if (INOUTRES != 0) return;
-  if (FF.listing == nullptr) {
-    INOUTRES = FILE_NOT_FOUND;
-    return;
-  }
-  const std::wstring path = child_path(FF.listing->dir->path, FF.listing->entry);
-  if (DeleteFileW(path.c_str())) return;
+std::uint16_t erase_entry(const ListingState& listing, const std::string&) {
+  const std::wstring path = child_path(listing.dir->path, listing.entry);
+  if (DeleteFileW(path.c_str())) return 0;
   DWORD error = GetLastError();
   if (error == ERROR_ACCESS_DENIED &&
       GetFileAttributesW(path.c_str()) == FILE_ATTRIBUTE_DIRECTORY) {
     error = ERROR_FILE_NOT_FOUND;
   }
-  INOUTRES = io_error_number(error);
+  return io_error_number(error);
 }
 
 std::string GETDIR() {

@@ -4,15 +4,9 @@
 
 #include <cstdint>
 
-namespace platform {
+#include "platform/io_numbers.h"
 
-// I/O error numbers with a meaning of their own.
-inline constexpr std::uint16_t FILE_NOT_FOUND = 2;
-inline constexpr std::uint16_t PATH_NOT_FOUND = 3;
-inline constexpr std::uint16_t ACCESS_DENIED = 5;
-inline constexpr std::uint16_t NO_MORE_FILES = 18;
-// A directory change that names something other than a directory.
-inline constexpr std::uint16_t NOT_A_DIRECTORY = 267;
+namespace platform {
 
 // The number stored for a failed operation that set errno to error.
 std::uint16_t io_error_number(int error);
