@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/dir_access.h"
+#include "platform/file_layer.h"
 #include "platform/io_numbers.h"
 
 namespace platform {

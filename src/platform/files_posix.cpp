@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/dir_access.h"
+#include "platform/file_layer.h"
 #include "platform/files.h"
 #include "platform/io_numbers.h"
 #include "platform/ioerror_posix.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/dir_access.h"
+#include "platform/file_layer.h"
 #include "platform/files.h"
 #include "platform/io_numbers.h"
 #include "platform/text_win32.h"
