@@ -91,7 +91,7 @@ static int child_gone(pid_t child) {
   return waitid(P_PID, (id_t)child, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
 }
 
-static void die(const char *what) {
+static void die(const char* what) {
   perror(what);
   exit(2);
 }
@@ -125,7 +125,7 @@ static char process_state(pid_t pid) {
   close(fd);
   if (n <= 0) return '?';
   buf[n] = 0;
-  const char *after_name = strrchr(buf, ')');
+  const char* after_name = strrchr(buf, ')');
   return after_name && after_name[1] == ' ' ? after_name[2] : '?';
 }
 
@@ -141,7 +141,7 @@ static int sleeps_in_key_read(pid_t pid) {
   if (n <= 0) return 0;
   buf[n] = 0;
   if (strncmp(buf, "running", 7) == 0) return 0;
-  char *args;
+  char* args;
   long nr = strtol(buf, &args, 10);
   if (nr == SYS_read) return strtol(args, NULL, 16) == 0; /* keys come from stdin */
   /* A program may also poll for keys between short sleeps. */
@@ -168,7 +168,7 @@ static int wait_for_key_read(pid_t child, int follow) {
   return 0;
 }
 
-static void send_bytes(int master, const char *bytes, size_t size) {
+static void send_bytes(int master, const char* bytes, size_t size) {
   while (size > 0) {
     ssize_t sent = write(master, bytes, size);
     if (sent < 0 && errno != EINTR) die("write to terminal");
@@ -176,16 +176,18 @@ static void send_bytes(int master, const char *bytes, size_t size) {
   }
 }
 
-static void send_key(int master, char key) { send_bytes(master, &key, 1); }
+static void send_key(int master, char key) {
+  send_bytes(master, &key, 1);
+}
 
-static void child_exec(char **argv) {
+static void child_exec(char** argv) {
   setenv("TERM", "xterm", 1);
   execvp(argv[0], argv);
   perror(argv[0]);
   _exit(127);
 }
 
-static int open_or_die(const char *path, int flags) {
+static int open_or_die(const char* path, int flags) {
   int fd = open(path, flags, 0644);
   if (fd < 0) die(path);
   return fd;
@@ -197,7 +199,7 @@ struct tail {
   size_t len;
 };
 
-static void tail_add(struct tail *t, const char *data, size_t n) {
+static void tail_add(struct tail* t, const char* data, size_t n) {
   if (n >= TAIL_SIZE) {
     memcpy(t->buf, data + n - TAIL_SIZE, TAIL_SIZE);
     t->len = TAIL_SIZE;
@@ -212,19 +214,19 @@ static void tail_add(struct tail *t, const char *data, size_t n) {
   t->len += n;
 }
 
-static int tail_has(const struct tail *t, const char *needle) {
+static int tail_has(const struct tail* t, const char* needle) {
   return memmem(t->buf, t->len, needle, strlen(needle)) != NULL;
 }
 
 /* The number after the last " Files Deleted : ", -1 when not drawn. */
-static long tail_deleted(const struct tail *t) {
+static long tail_deleted(const struct tail* t) {
   const char *found = NULL, *at = t->buf, *end = t->buf + t->len;
   size_t len = strlen(DELETED);
   while ((at = memmem(at, (size_t)(end - at), DELETED, len)) != NULL) found = at++;
   if (found == NULL) return -1;
   long value = 0;
   int digits = 0;
-  for (const char *p = found + len; p < end && *p >= '0' && *p <= '9'; ++p, ++digits)
+  for (const char* p = found + len; p < end && *p >= '0' && *p <= '9'; ++p, ++digits)
     value = value * 10 + (*p - '0');
   return digits ? value : -1;
 }
@@ -236,8 +238,7 @@ struct outcome {
 };
 
 /* Reads everything the child draws, answering the two waits for a key. */
-static void converse_pty(pid_t child, int master, int follow, struct outcome *out,
-                         struct tail *t) {
+static void converse_pty(pid_t child, int master, int follow, struct outcome* out, struct tail* t) {
   static char chunk[CHUNK];
   int phase = 0; /* 0 prompt, 1 sweeping, 2 draining */
   int answered = 0;
@@ -281,7 +282,7 @@ static long long bytes_read(pid_t pid) {
   close(fd);
   if (n <= 0) return -1;
   buf[n] = 0;
-  const char *rchar = strstr(buf, "rchar:");
+  const char* rchar = strstr(buf, "rchar:");
   return rchar ? atoll(rchar + 6) : -1;
 }
 
@@ -289,7 +290,7 @@ static long long bytes_read(pid_t pid) {
  * key at the next one. The next wait only counts once the child has read
  * Enter: until then it may still be asleep in the first read, the key on its
  * way through the terminal's buffers. */
-static void converse_blind(pid_t child, int master, int follow, struct outcome *out) {
+static void converse_blind(pid_t child, int master, int follow, struct outcome* out) {
   out->forced_keys += !wait_for_key_read(child, follow);
   long long before = bytes_read(watched_pid(child, follow));
   out->enter_ns = now_ns();
@@ -314,16 +315,16 @@ static void usage(void) {
   exit(2);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc < 6) usage();
-  const char *mode = argv[1];
+  const char* mode = argv[1];
   double timeout = atof(argv[2]);
   long long deadline_ns = (long long)(timeout * 1e9);
-  const char *errfile = argv[3];
+  const char* errfile = argv[3];
   int arg = 4, follow = 0;
   if (strcmp(argv[arg], "--follow") == 0) follow = 1, ++arg;
   if (strcmp(argv[arg++], "--") != 0 || arg >= argc) usage();
-  char **cmd = argv + arg;
+  char** cmd = argv + arg;
 
   struct winsize ws = {.ws_row = 25, .ws_col = 80};
   struct outcome out = {0, 0, 0, -1, 0, 0};
@@ -385,12 +386,15 @@ int main(int argc, char **argv) {
     out.deleted = tail_deleted(&t);
     out.canceled = tail_has(&t, CANCELED);
   }
-  printf("wall_ns=%lld utime_us=%lld stime_us=%lld maxrss_kb=%ld exit=%d signal=%d "
-         "out_bytes=%lld enter_at_ns=%lld sweep_ns=%lld deleted=%ld forced_keys=%d canceled=%d timed_out=%d\n",
-         wall, (long long)ru.ru_utime.tv_sec * 1000000 + ru.ru_utime.tv_usec,
-         (long long)ru.ru_stime.tv_sec * 1000000 + ru.ru_stime.tv_usec, ru.ru_maxrss,
-         WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
-         out.out_bytes, out.enter_ns ? out.enter_ns - t0 : 0, out.closing_ns && out.enter_ns ? out.closing_ns - out.enter_ns : 0,
-         out.deleted, out.forced_keys, out.canceled, now_ns() > deadline);
+  printf(
+      "wall_ns=%lld utime_us=%lld stime_us=%lld maxrss_kb=%ld exit=%d signal=%d "
+      "out_bytes=%lld enter_at_ns=%lld sweep_ns=%lld deleted=%ld forced_keys=%d canceled=%d "
+      "timed_out=%d\n",
+      wall, (long long)ru.ru_utime.tv_sec * 1000000 + ru.ru_utime.tv_usec,
+      (long long)ru.ru_stime.tv_sec * 1000000 + ru.ru_stime.tv_usec, ru.ru_maxrss,
+      WIFEXITED(status) ? WEXITSTATUS(status) : -1, WIFSIGNALED(status) ? WTERMSIG(status) : 0,
+      out.out_bytes, out.enter_ns ? out.enter_ns - t0 : 0,
+      out.closing_ns && out.enter_ns ? out.closing_ns - out.enter_ns : 0, out.deleted,
+      out.forced_keys, out.canceled, now_ns() > deadline);
   return 0;
 }
