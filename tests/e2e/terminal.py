@@ -114,10 +114,10 @@ class Terminal:
         config = os.path.join(self._dir, "tmux.conf")
         with open(config, "w") as f:
             f.write(_CONFIG)
-        spec = os.path.join(self._dir, "spec.json")
-        with open(spec, "w") as f:
+        launch = os.path.join(self._dir, "launch.json")
+        with open(launch, "w") as f:
             json.dump({"command": self.command, "env": self.env, "cwd": self.cwd, "state": self._state_path}, f)
-        wrapper = [sys.executable, os.path.abspath(__file__), "--wrap", spec]
+        wrapper = [sys.executable, os.path.abspath(__file__), "--wrap", launch]
         subprocess.run(
             [self._tmux, "-S", self._socket, "-f", config, "new-session", "-d", "-s", self._target,
              "-x", str(self.width), "-y", str(self.height), "-c", self.cwd, *wrapper],
@@ -368,23 +368,23 @@ def _foreground_job() -> None:
         signal.signal(sig, signal.SIG_DFL)
 
 
-def _wrap(spec_path: str) -> None:
-    with open(spec_path) as f:
-        spec = json.load(f)
+def _wrap(launch_path: str) -> None:
+    with open(launch_path) as f:
+        launch = json.load(f)
     # Ctrl+\ leaves no core file in the test's directories.
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
     state = {"tty_before": _stty()}
-    _save(spec["state"], state)
+    _save(launch["state"], state)
     for sig in _KEYBOARD_SIGNALS:
         signal.signal(sig, signal.SIG_IGN)
-    child = subprocess.Popen(spec["command"], env=spec["env"], cwd=spec["cwd"],
+    child = subprocess.Popen(launch["command"], env=launch["env"], cwd=launch["cwd"],
                              preexec_fn=_foreground_job)
     state["pid"] = child.pid
-    _save(spec["state"], state)
+    _save(launch["state"], state)
     returncode = child.wait()
     os.tcsetpgrp(0, os.getpgrp())
     state.update(tty_after=_stty(), returncode=returncode)
-    _save(spec["state"], state)
+    _save(launch["state"], state)
     if returncode < 0:
         # End by the same signal, so the pane's status is the command's.
         signal.signal(-returncode, signal.SIG_DFL)
