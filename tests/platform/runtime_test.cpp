@@ -338,7 +338,13 @@ std::string describe_arguments(std::vector<std::string> argv) {
   pointers.push_back(nullptr);
   platform::start(static_cast<int>(argv.size()), pointers.data());
   std::string seen = std::to_string(platform::PARAMCOUNT());
-  for (int i = 0; i <= 3; ++i) seen += "[" + platform::PARAMSTR(i) + "]";
+  // Appended piece by piece: GCC 12 at -O3 takes "[" + string for an
+  // overlapping copy (-Wrestrict), which would fail a Release build.
+  for (int i = 0; i <= 3; ++i) {
+    seen += '[';
+    seen += platform::PARAMSTR(i);
+    seen += ']';
+  }
   return seen;
 }
 
