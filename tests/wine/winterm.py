@@ -41,8 +41,11 @@ def windows_path(unix_path):
 def tmux(*args, check=True):
     config = WORK / "tmux.conf"
     if not config.exists():
-        # No status row: the pane is the whole 80 x 25 window.
-        config.write_text("set -g status off\nset -g history-limit 0\n")
+        # No status row: the pane is the whole 80 x 25 window. The server
+        # outlives its last session (tests/wine/run kills it at the end):
+        # otherwise a session started just as the previous one is killed can
+        # reach a server on its way out and fail.
+        config.write_text("set -g status off\nset -g history-limit 0\nset -g exit-empty off\n")
     return subprocess.run(["tmux", "-S", TMUX_SOCKET, "-f", str(config), *args],
                           check=check, capture_output=True, text=True)
 
